@@ -1,0 +1,41 @@
+# Set-up, build and tests. `make test` installs what is missing (as root with
+# apt-get; otherwise it prints the one line to run), configures, builds in
+# build/ and runs every test. `make sanitize` does the same with
+# AddressSanitizer and UndefinedBehaviorSanitizer in build-sanitize/.
+
+PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev pkg-config
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps build test sanitize clean
+
+all: build
+
+deps:
+	@missing=""; \
+	for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    echo "Installing:$$missing"; \
+	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
+	  else \
+	    echo "Missing packages. Run:"; echo "  sudo apt-get install -y$$missing"; exit 1; \
+	  fi; \
+	fi
+
+build: deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+	cmake --build build -j $(JOBS)
+
+test: build
+	ctest --test-dir build --output-on-failure -j $(JOBS)
+
+sanitize: deps
+	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DPLANORA_SANITIZE=ON
+	cmake --build build-sanitize -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --test-dir build-sanitize --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf build build-sanitize

@@ -1,0 +1,168 @@
+// Bitmaps and canvases: 24-bit top-down BGR rows, a canvas with pen and brush,
+// not-xor drawing, GDI-style rectangles and polygons, single pixels, a
+// nearest-pixel stretch and plain rectangle copies.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+namespace planora {
+
+// Colour value: red + 256 * green + 65536 * blue (red in the lowest byte).
+using TColor = std::int32_t;
+
+inline constexpr TColor clBlack = 0x000000;
+inline constexpr TColor clWhite = 0xFFFFFF;
+inline constexpr TColor clRed = 0x0000FF;
+inline constexpr TColor clYellow = 0x00FFFF;
+inline constexpr TColor clBlue = 0xFF0000;
+inline constexpr TColor clLime = 0x00FF00;
+// The system button-face colour the windows use as background.
+inline constexpr TColor clBtnFace = 0xF0F0F0;
+
+inline constexpr std::uint8_t ColorRed(TColor c) { return static_cast<std::uint8_t>(c & 0xFF); }
+inline constexpr std::uint8_t ColorGreen(TColor c) { return static_cast<std::uint8_t>((c >> 8) & 0xFF); }
+inline constexpr std::uint8_t ColorBlue(TColor c) { return static_cast<std::uint8_t>((c >> 16) & 0xFF); }
+inline constexpr TColor RGBColor(int r, int g, int b) {
+  return static_cast<TColor>((r & 0xFF) | ((g & 0xFF) << 8) | ((b & 0xFF) << 16));
+}
+
+struct TPoint {
+  int X = 0;
+  int Y = 0;
+  friend bool operator==(const TPoint&, const TPoint&) = default;
+};
+
+// Right and bottom are exclusive, as everywhere in the canvas.
+struct TRect {
+  int Left = 0;
+  int Top = 0;
+  int Right = 0;
+  int Bottom = 0;
+  int Width() const { return Right - Left; }
+  int Height() const { return Bottom - Top; }
+  friend bool operator==(const TRect&, const TRect&) = default;
+};
+
+inline TRect Rect(int left, int top, int right, int bottom) { return TRect{left, top, right, bottom}; }
+
+enum TPenStyle { psSolid, psDash, psDot, psDashDot, psDashDotDot, psClear };
+enum TPenMode { pmCopy, pmNotXor };
+enum TBrushStyle { bsSolid, bsClear, bsDiagCross };
+
+struct TPen {
+  TColor Color = clBlack;
+  int Width = 1;
+  TPenStyle Style = psSolid;
+  TPenMode Mode = pmCopy;
+};
+
+struct TBrush {
+  TColor Color = clWhite;
+  TBrushStyle Style = bsSolid;
+};
+
+class TBitmap;
+
+// A canvas draws on one bitmap: the bitmap that owns it, or the screen image
+// of a paint box. Every drawing call is clipped to the bitmap. After each
+// drawing call OnChange reports the touched rectangle, so that a screen
+// (a real window) can show it.
+class TCanvas {
+ public:
+  explicit TCanvas(TBitmap& target) : target_(target) {}
+  TCanvas(const TCanvas&) = delete;
+  TCanvas& operator=(const TCanvas&) = delete;
+
+  TPen Pen;
+  TBrush Brush;
+  // Called with the rectangle a drawing call changed (already clipped).
+  std::function<void(const TRect&)> OnChange;
+
+  // The canvas lock brackets drawing so that no other user paints the
+  // bitmap meanwhile; it may be taken several times by the same thread.
+  void Lock();
+  void Unlock();
+  int LockCount() const { return lockCount_; }
+
+  // Outline with the pen, interior with the brush; right and bottom edges
+  // excluded: with a one-pixel pen, columns x1..x2-1 and rows y1..y2-1.
+  void Rectangle(int x1, int y1, int x2, int y2);
+  void Rectangle(const TRect& r) { Rectangle(r.Left, r.Top, r.Right, r.Bottom); }
+  // The rectangle's pixels with the brush only (no outline), right and bottom excluded.
+  void FillRect(const TRect& r);
+  // Closed polygon: outline with the pen, interior (even-odd rule) with the brush.
+  // Every pixel is touched at most once per call except where the outline
+  // crosses itself, so a not-xor polygon drawn twice leaves the bitmap as it was.
+  void Polygon(const std::vector<TPoint>& points);
+
+  TColor GetPixel(int x, int y) const;  // -1 outside the bitmap
+  void SetPixel(int x, int y, TColor c);  // plain store, ignores the pen mode
+
+  // Nearest-pixel stretch of the whole source into dest (right and bottom
+  // excluded); whole rows and columns are repeated or dropped, no smoothing.
+  void StretchDraw(const TRect& dest, const TBitmap& source);
+  // Draws the source at (x, y), unscaled.
+  void Draw(int x, int y, const TBitmap& source);
+  // Plain copy of sourceRect of the source canvas's bitmap onto dest (same size
+  // as sourceRect; the larger of the two is cut to the smaller).
+  void CopyRect(const TRect& dest, const TCanvas& source, const TRect& sourceRect);
+
+  TBitmap& Target() { return target_; }
+  const TBitmap& Target() const { return target_; }
+
+ private:
+  void Changed(const TRect& r);
+  void PlotPen(int x, int y);  // one pen pixel (pen width stamps a square)
+  void Combine(int x, int y, TColor src);  // store according to the pen mode
+  void Line(int x0, int y0, int x1, int y1, std::vector<std::uint8_t>& touched, unsigned& styleCounter);
+
+  TBitmap& target_;
+  std::recursive_mutex mutex_;
+  int lockCount_ = 0;
+};
+
+// 24 bits per pixel, rows top-down, each pixel blue, green, red. Rows are
+// padded to a multiple of four bytes. Any width: every column is reachable.
+class TBitmap {
+ public:
+  TBitmap();
+  TBitmap(int width, int height);
+  TBitmap(const TBitmap&) = delete;
+  TBitmap& operator=(const TBitmap&) = delete;
+
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+  // Resizing keeps the overlapping top-left part; new pixels are black.
+  void SetWidth(int w) { SetSize(w, height_); }
+  void SetHeight(int h) { SetSize(width_, h); }
+  void SetSize(int w, int h);
+
+  int BytesPerRow() const { return stride_; }
+  static constexpr int BitsPerPixel = 24;
+  // Address of row y (0 = top). The address stays valid while the size does not change.
+  std::uint8_t* ScanLine(int y) { return data_.data() + static_cast<std::size_t>(y) * stride_; }
+  const std::uint8_t* ScanLine(int y) const { return data_.data() + static_cast<std::size_t>(y) * stride_; }
+
+  TColor Pixel(int x, int y) const;  // no range check beyond debug asserts
+  void SetPixel(int x, int y, TColor c);
+  void Fill(TColor c);
+  // Copies size and pixels of another bitmap.
+  void Assign(const TBitmap& other);
+
+  TCanvas& Canvas() { return canvas_; }
+  const TCanvas& Canvas() const { return canvas_; }
+
+  friend bool operator==(const TBitmap& a, const TBitmap& b);
+
+ private:
+  int width_ = 0;
+  int height_ = 0;
+  int stride_ = 0;
+  std::vector<std::uint8_t> data_;
+  TCanvas canvas_;
+};
+
+}  // namespace planora
