@@ -1,0 +1,330 @@
+#include "platform/inifiles.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+#include <system_error>
+#include <utility>
+
+#include "platform/sysutils.h"
+
+namespace planora {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// What one stored line means. Lines are kept exactly as read (a CRLF file's
+// lines still end in '\r'), so a rewrite can change a value and nothing else.
+struct ParsedLine {
+  enum Kind { kOther, kSection, kKey } kind = kOther;
+  std::string_view name;       // section name or key, trimmed
+  std::size_t valueBegin = 0;  // the value's bytes in the line, trimmed
+  std::size_t valueEnd = 0;
+};
+
+ParsedLine Parse(const std::string& line) {
+  ParsedLine parsed;
+  std::string_view s(line);
+  if (!s.empty() && s.back() == '\r') s.remove_suffix(1);
+  const std::string_view body = Trim(s);
+  if (body.empty() || body[0] == ';' || body[0] == '#') return parsed;
+  if (body[0] == '[') {
+    const std::size_t close = body.find(']');
+    if (close != std::string_view::npos) {
+      parsed.kind = ParsedLine::kSection;
+      parsed.name = Trim(body.substr(1, close - 1));
+    }
+    return parsed;
+  }
+  const std::size_t eq = s.find('=');
+  if (eq == std::string_view::npos) return parsed;
+  parsed.name = Trim(s.substr(0, eq));
+  if (parsed.name.empty()) return parsed;
+  parsed.kind = ParsedLine::kKey;
+  std::size_t begin = eq + 1, end = s.size();
+  while (begin < end && IsBlank(s[begin])) ++begin;
+  while (end > begin && IsBlank(s[end - 1])) --end;
+  parsed.valueBegin = begin;
+  parsed.valueEnd = end;
+  return parsed;
+}
+
+// The mode a newly created file gets from open(..., 0666). The umask can only
+// be read atomically through /proc; umask() itself would have to change it.
+mode_t NewFileMode() {
+  mode_t mask = 022;
+  if (FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+      unsigned value;
+      if (std::sscanf(line, "Umask: %o", &value) == 1) {
+        mask = static_cast<mode_t>(value);
+        break;
+      }
+    }
+    std::fclose(status);
+  }
+  return 0666 & ~mask;
+}
+
+[[noreturn]] void ThrowWriteError(const std::string& fileName, const std::string& what, int error) {
+  throw EInOutError("Cannot write settings file \"" + fileName + "\": " + what + ": " +
+                    std::generic_category().message(error));
+}
+
+bool IsBlankLine(const std::string& line) {
+  std::string_view s(line);
+  if (!s.empty() && s.back() == '\r') s.remove_suffix(1);
+  return Trim(s).empty();
+}
+
+// Refuses what the file could not hold: a line break would split the line, and
+// an '=' in a key or ']' in a section name would be read back differently.
+void CheckNames(const std::string& section, const std::string& key, const std::string& value) {
+  const auto hasBreak = [](const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; };
+  const std::string_view trimmedKey = Trim(key);
+  if (hasBreak(section) || hasBreak(key) || hasBreak(value) || section.find(']') != std::string::npos ||
+      key.find('=') != std::string::npos || trimmedKey.empty() || trimmedKey[0] == '[' || trimmedKey[0] == ';' ||
+      trimmedKey[0] == '#') {
+    throw Exception("Cannot store key \"" + key + "\" of section \"" + section + "\" in a settings file");
+  }
+}
+
+// Reading strips blanks and one pair of quotes, so a value that starts or ends
+// with either is quoted to come back unchanged.
+std::string Encode(const std::string& value) {
+  const bool quote = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) ||
+                                        (value.size() >= 2 && value.front() == '"' && value.back() == '"'));
+  return quote ? '"' + value + '"' : value;
+}
+
+}  // namespace
+
+TIniFile::TIniFile(std::string fileName) : fileName_(std::move(fileName)) {
+  // A missing or unreadable file is an empty one: every read gives its
+  // default, and the first UpdateFile creates or reports the problem.
+  // O_NONBLOCK keeps a FIFO at that path from hanging the open.
+  const int fd = ::open(fileName_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return;
+  std::string text;
+  struct stat st;
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  char buffer[65536];
+  while (ok) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      text.append(buffer, static_cast<std::size_t>(n));
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      ok = false;
+    }
+  }
+  ::close(fd);
+  if (!ok) return;
+
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    if (lines_.empty() && end < text.size()) crlf_ = end > start && text[end - 1] == '\r';
+    lines_.emplace_back(text, start, end - start);
+    start = end + 1;
+  }
+  // A last line without a line end gets the file's own one when written.
+  if (crlf_ && !text.empty() && text.back() != '\n' && lines_.back().back() != '\r') lines_.back() += '\r';
+}
+
+TIniFile::~TIniFile() {
+  try {
+    UpdateFile();
+  } catch (...) {
+    // A destructor cannot report; callers that care call UpdateFile first.
+  }
+}
+
+namespace {
+
+// Index of the first header of `section`, or lines.size().
+std::size_t FindSection(const std::vector<std::string>& lines, const std::string& section) {
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const ParsedLine p = Parse(lines[i]);
+    if (p.kind == ParsedLine::kSection && SameName(p.name, section)) return i;
+  }
+  return lines.size();
+}
+
+// Index of the first `key` line in the section whose header is at `header`,
+// or lines.size(); lastKey gets the section's last key line (or its header).
+std::size_t FindKey(const std::vector<std::string>& lines, std::size_t header, const std::string& key,
+                    std::size_t* lastKey = nullptr) {
+  if (lastKey != nullptr) *lastKey = header;
+  for (std::size_t i = header + 1; i < lines.size(); ++i) {
+    const ParsedLine p = Parse(lines[i]);
+    if (p.kind == ParsedLine::kSection) break;
+    if (p.kind != ParsedLine::kKey) continue;
+    if (SameName(p.name, key)) return i;
+    if (lastKey != nullptr) *lastKey = i;
+  }
+  return lines.size();
+}
+
+}  // namespace
+
+bool TIniFile::SectionExists(const std::string& section) const {
+  return FindSection(lines_, section) < lines_.size();
+}
+
+bool TIniFile::ValueExists(const std::string& section, const std::string& key) const {
+  const std::size_t header = FindSection(lines_, section);
+  return header < lines_.size() && FindKey(lines_, header, key) < lines_.size();
+}
+
+std::string TIniFile::ReadString(const std::string& section, const std::string& key,
+                                 const std::string& fallback) const {
+  const std::size_t header = FindSection(lines_, section);
+  if (header == lines_.size()) return fallback;
+  const std::size_t index = FindKey(lines_, header, key);
+  if (index == lines_.size()) return fallback;
+  const ParsedLine p = Parse(lines_[index]);
+  std::string_view value(lines_[index].data() + p.valueBegin, p.valueEnd - p.valueBegin);
+  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+  return std::string(value);
+}
+
+std::int32_t TIniFile::ReadInteger(const std::string& section, const std::string& key, std::int32_t fallback) const {
+  return StrToIntDef(ReadString(section, key, ""), fallback);
+}
+
+double TIniFile::ReadFloat(const std::string& section, const std::string& key, double fallback) const {
+  double value;
+  // ',' here plus the '.' that is always taken: a file from either kind of locale reads.
+  return TryStrToFloat(ReadString(section, key, ""), value, ',') ? value : fallback;
+}
+
+void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
+  CheckNames(section, key, value);
+  const std::string encoded = Encode(value);
+  const std::string lineEnd = crlf_ ? "\r" : "";
+  const std::size_t header = FindSection(lines_, section);
+  if (header == lines_.size()) {
+    if (!lines_.empty() && !IsBlankLine(lines_.back())) lines_.push_back(lineEnd);
+    lines_.push_back("[" + section + "]" + lineEnd);
+    lines_.push_back(key + "=" + encoded + lineEnd);
+    modified_ = true;
+    return;
+  }
+  std::size_t lastKey;
+  const std::size_t index = FindKey(lines_, header, key, &lastKey);
+  if (index == lines_.size()) {
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(lastKey + 1), key + "=" + encoded + lineEnd);
+    modified_ = true;
+    return;
+  }
+  // Only the value's bytes change: the key's spelling, the blanks around '='
+  // and the line end stay as the file had them.
+  std::string& line = lines_[index];
+  const ParsedLine p = Parse(line);
+  if (line.compare(p.valueBegin, p.valueEnd - p.valueBegin, encoded) != 0) {
+    line.replace(p.valueBegin, p.valueEnd - p.valueBegin, encoded);
+    modified_ = true;
+  }
+}
+
+void TIniFile::WriteInteger(const std::string& section, const std::string& key, std::int32_t value) {
+  WriteString(section, key, IntToStr(value));
+}
+
+void TIniFile::WriteFloat(const std::string& section, const std::string& key, double value) {
+  WriteString(section, key, FloatToStr(value));
+}
+
+void TIniFile::UpdateFile() {
+  if (!modified_) return;
+
+  // Replacing a symbolic link would cut it; write where it points instead.
+  std::string target = fileName_;
+  struct stat st;
+  if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (char* resolved = ::realpath(target.c_str(), nullptr)) {
+      target = resolved;
+      std::free(resolved);
+    }
+  }
+  const std::size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+
+  std::string text;
+  for (const std::string& line : lines_) {
+    text += line;
+    text += '\n';
+  }
+
+  // The new text goes into a temporary file next to the target and replaces
+  // it by rename, which is atomic: a reader or a crash sees the old file or
+  // the new one, never a mixture.
+  std::string tempName = target + ".XXXXXX";
+  const int fd = ::mkostemp(tempName.data(), O_CLOEXEC);
+  if (fd < 0) ThrowWriteError(fileName_, "cannot create a temporary file in \"" + folder + "\"", errno);
+  const auto abandon = [&](const std::string& what, int error) {
+    ::close(fd);
+    ::unlink(tempName.c_str());
+    ThrowWriteError(fileName_, what, error);
+  };
+
+  std::size_t written = 0;
+  while (written < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) abandon("write failed", n < 0 ? errno : EIO);
+    written += static_cast<std::size_t>(n);
+  }
+  // mkstemp makes the file private; give it the old file's permissions, or
+  // those any newly created file would get. A file system without modes
+  // refusing this is no reason to lose the settings.
+  (void)::fchmod(fd, ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : NewFileMode());
+  if (::fsync(fd) != 0) abandon("fsync failed", errno);
+  if (::close(fd) != 0) {
+    const int error = errno;
+    ::unlink(tempName.c_str());
+    ThrowWriteError(fileName_, "close failed", error);
+  }
+  if (::rename(tempName.c_str(), target.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(tempName.c_str());
+    ThrowWriteError(fileName_, "cannot replace the file", error);
+  }
+  // Make the rename itself durable; a folder that cannot be synced still has
+  // the complete new file, so this is best effort.
+  const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    (void)::fsync(dirFd);
+    ::close(dirFd);
+  }
+  modified_ = false;
+}
+
+}  // namespace planora
