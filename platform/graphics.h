@@ -94,7 +94,7 @@ class TCanvas {
   // The rectangle's pixels with the brush only (no outline), right and bottom excluded.
   void FillRect(const TRect& r);
   // Closed polygon: outline with the pen, interior (even-odd rule) with the brush.
-  // Every pixel is touched at most once per call except where the outline
+  // Every pixel is touched at most once per call, also where the outline
   // crosses itself, so a not-xor polygon drawn twice leaves the bitmap as it was.
   void Polygon(const std::vector<TPoint>& points);
 
@@ -114,12 +114,11 @@ class TCanvas {
   const TBitmap& Target() const { return target_; }
 
  private:
+  // Reports r through OnChange; an empty rectangle is not reported.
   void Changed(const TRect& r);
-  void PlotPen(int x, int y);  // one pen pixel (pen width stamps a square)
-  void Combine(int x, int y, TColor src);  // store according to the pen mode
-  void Line(int x0, int y0, int x1, int y1, std::vector<std::uint8_t>& touched, unsigned& styleCounter);
 
   TBitmap& target_;
+  // Held by Lock and, for the duration of each call, by every drawing call.
   std::recursive_mutex mutex_;
   int lockCount_ = 0;
 };

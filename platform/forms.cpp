@@ -1,0 +1,262 @@
+#include "platform/forms.h"
+
+#include <algorithm>
+
+#include "platform/sysutils.h"
+
+namespace planora {
+
+TApplication* Application = nullptr;
+
+// ---- dialog texts
+
+std::vector<TMsgDlgBtn> TMsgDlgButtons::List() const {
+  std::vector<TMsgDlgBtn> out;
+  for (TMsgDlgBtn b : {mbYes, mbNo, mbOK, mbCancel, mbAbort, mbRetry, mbIgnore}) {
+    if (Contains(b)) out.push_back(b);
+  }
+  return out;
+}
+
+std::string MsgDlgCaption(TMsgDlgType type) {
+  switch (type) {
+    case mtWarning: return "Warnung";
+    case mtError: return "Fehler";
+    case mtInformation: return "Informationen";
+    case mtConfirmation: return "Bestätigen";
+    case mtCustom: break;
+  }
+  return Application ? Application->Title : std::string();
+}
+
+std::string MsgDlgButtonCaption(TMsgDlgBtn button) {
+  switch (button) {
+    case mbYes: return "&Ja";
+    case mbNo: return "&Nein";
+    case mbOK: return "OK";
+    case mbCancel: return "Abbrechen";
+    case mbAbort: return "&Abbrechen";
+    case mbRetry: return "&Wiederholen";
+    case mbIgnore: return "&Ignorieren";
+  }
+  return {};
+}
+
+int MsgDlgButtonResult(TMsgDlgBtn button) {
+  switch (button) {
+    case mbYes: return mrYes;
+    case mbNo: return mrNo;
+    case mbOK: return mrOk;
+    case mbCancel: return mrCancel;
+    case mbAbort: return mrAbort;
+    case mbRetry: return mrRetry;
+    case mbIgnore: return mrIgnore;
+  }
+  return mrNone;
+}
+
+TMsgDlgBtn MsgDlgDefaultButton(const TMsgDlgButtons& buttons) {
+  if (buttons.Contains(mbOK)) return mbOK;
+  if (buttons.Contains(mbYes)) return mbYes;
+  auto list = buttons.List();
+  return list.empty() ? mbOK : list.front();
+}
+
+// ---- TForm
+
+TForm::TForm(TApplication* owner, std::string name)
+    : owner_(owner), name_(std::move(name)), menu_(std::make_unique<TMenuItem>(this, "", "")) {}
+
+TForm::~TForm() {
+  // Controls and menu go first: their peers may refer to the window's peer.
+  controls_.clear();
+  menu_.reset();
+  peer_.reset();
+}
+
+void TForm::Changed() {
+  if (peer_) peer_->Sync();
+}
+
+void TForm::SetCaption(const std::string& c) {
+  caption_ = c;
+  Changed();
+}
+
+void TForm::SetBounds(int left, int top, int width, int height) {
+  left_ = left;
+  top_ = top;
+  width_ = std::max(0, width);
+  height_ = std::max(0, height);
+  Changed();
+}
+
+int TForm::ClientWidth() const { return std::max(0, width_ - frame_.Left - frame_.Right); }
+int TForm::ClientHeight() const { return std::max(0, height_ - frame_.Top - frame_.Bottom); }
+void TForm::SetClientWidth(int w) { SetBounds(left_, top_, w + frame_.Left + frame_.Right, height_); }
+void TForm::SetClientHeight(int h) { SetBounds(left_, top_, width_, h + frame_.Top + frame_.Bottom); }
+void TForm::SetFrameExtents(const TRect& extents) { frame_ = extents; }
+
+void TForm::SetBorderIcons(TBorderIcons icons) {
+  borderIcons_ = icons;
+  Changed();
+}
+
+void TForm::SetWindowState(TWindowState s) {
+  windowState_ = s;
+  Changed();
+}
+
+void TForm::SetPosition(TPosition p) { position_ = p; }
+
+void TForm::SetFont(const TFont& f) {
+  font_ = f;
+  Changed();
+}
+
+void TForm::SetColor(TColor c) {
+  color_ = c;
+  Changed();
+}
+
+TControl* TForm::FindControl(const std::string& name) const {
+  for (const auto& c : controls_) {
+    if (c->Name() == name) return c.get();
+  }
+  return nullptr;
+}
+
+void TForm::SetPeer(std::unique_ptr<TPeer> peer) {
+  peer_ = std::move(peer);
+  if (peer_) peer_->Sync();
+}
+
+void TForm::DoCreate() {
+  if (OnCreate) DispatchEvent([&] { OnCreate(this); });
+}
+
+void TForm::DoDestroy() {
+  if (destroyed_) return;
+  destroyed_ = true;
+  if (OnDestroy) DispatchEvent([&] { OnDestroy(this); });
+}
+
+void TForm::Show() {
+  if (!visible_) {
+    owner_->WidgetSet().ShowForm(*this, false);
+    visible_ = true;
+    if (OnShow) DispatchEvent([&] { OnShow(this); });
+  }
+}
+
+void TForm::Hide() {
+  if (!visible_) return;
+  visible_ = false;
+  owner_->WidgetSet().HideForm(*this);
+}
+
+int TForm::ShowModal() {
+  if (visible_ || modal_) throw Exception("Cannot make a visible window modal");
+  modal_ = true;
+  modalResult_ = mrNone;
+  lastCloseAction_ = caNone;
+  owner_->WidgetSet().ShowForm(*this, true);
+  visible_ = true;
+  if (OnShow) DispatchEvent([&] { OnShow(this); });
+  while (true) {
+    if (modalResult_ != mrNone) {
+      CloseModal();
+      if (modalResult_ != mrNone) break;
+    }
+    owner_->WidgetSet().HandleMessage();
+  }
+  int result = modalResult_;
+  modal_ = false;
+  Hide();
+  if (lastCloseAction_ == caFree) owner_->DestroyForm(this);
+  return result;
+}
+
+void TForm::CloseModal() {
+  TCloseAction action = caNone;
+  if (CloseQuery()) {
+    action = caHide;
+    DoClose(action);
+  }
+  lastCloseAction_ = action;
+  if (action == caNone) modalResult_ = mrNone;
+}
+
+void TForm::Close() {
+  if (modal_) {
+    modalResult_ = mrCancel;
+    return;
+  }
+  if (!CloseQuery()) return;
+  TCloseAction action = caHide;
+  DoClose(action);
+  if (action == caHide || action == caFree) Hide();
+  if (action == caFree) owner_->DestroyForm(this);
+}
+
+bool TForm::CloseQuery() {
+  bool canClose = true;
+  if (OnCloseQuery) DispatchEvent([&] { OnCloseQuery(this, canClose); });
+  return canClose;
+}
+
+void TForm::DoClose(TCloseAction& action) {
+  if (OnClose) DispatchEvent([&] { OnClose(this, action); });
+}
+
+void TForm::Repaint() {
+  for (const auto& c : controls_) {
+    if (auto* pb = dynamic_cast<TPaintBox*>(c.get())) pb->Repaint();
+  }
+}
+
+// ---- TApplication
+
+TApplication::TApplication(TWidgetSet& widgetSet) : widgetSet_(&widgetSet) {
+  if (!Application) Application = this;
+}
+
+TApplication::~TApplication() {
+  while (!forms_.empty()) DestroyForm(forms_.back().get());
+  if (Application == this) Application = nullptr;
+}
+
+bool TApplication::Owns(const TForm* form) const {
+  return std::any_of(forms_.begin(), forms_.end(), [&](const auto& f) { return f.get() == form; });
+}
+
+void TApplication::DestroyForm(TForm* form) {
+  auto it = std::find_if(forms_.begin(), forms_.end(), [&](const auto& f) { return f.get() == form; });
+  if (it == forms_.end()) return;
+  form->DoDestroy();
+  widgetSet_->FormDestroyed(*form);
+  // Take it out of the list before it dies, so that nothing reaches a half-destroyed window.
+  std::unique_ptr<TForm> dying = std::move(*it);
+  forms_.erase(it);
+  dying.reset();
+}
+
+void TApplication::SetScreenCursor(TCursor c) {
+  screenCursor_ = c;
+  widgetSet_->SetScreenCursor(c);
+}
+
+int TApplication::MessageDlg(const std::string& text, TMsgDlgType type, const TMsgDlgButtons& buttons) {
+  return widgetSet_->MessageDlg(MsgDlgCaption(type), text, type, buttons);
+}
+
+void TApplication::HandleException(const std::exception& e) {
+  widgetSet_->MessageDlg(Title, e.what(), mtError, {mbOK});
+}
+
+int MessageDlg(const std::string& text, TMsgDlgType type, const TMsgDlgButtons& buttons, int /*helpContext*/) {
+  if (!Application) throw Exception("No application object for a message dialog: " + text);
+  return Application->MessageDlg(text, type, buttons);
+}
+
+}  // namespace planora
