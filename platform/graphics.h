@@ -123,6 +123,19 @@ class TCanvas {
   int lockCount_ = 0;
 };
 
+// Holds a canvas lock for one scope, so that an exception raised while
+// drawing (or by a handler called from there) never leaves the canvas locked.
+class TCanvasLock {
+ public:
+  explicit TCanvasLock(TCanvas& canvas) : canvas_(canvas) { canvas_.Lock(); }
+  ~TCanvasLock() { canvas_.Unlock(); }
+  TCanvasLock(const TCanvasLock&) = delete;
+  TCanvasLock& operator=(const TCanvasLock&) = delete;
+
+ private:
+  TCanvas& canvas_;
+};
+
 // 24 bits per pixel, rows top-down, each pixel blue, green, red. Rows are
 // padded to a multiple of four bytes. Any width: every column is reachable.
 class TBitmap {
