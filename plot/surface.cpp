@@ -184,10 +184,17 @@ void TPlottFlaeche::Clear() {
   DirtyWidth = 0;
   DirtyHeight = 0;
   if (MouseModeActive) {
-    // The screen was just wiped, so the marker is gone already: forget it
-    // first, or leaving the mouse mode would draw its not-xor outline once
-    // more and leave it on the cleared screen.
-    MarkerState = MarkerNone;
+    const bool screenWiped = !Options[NoScreenUpdate] && PaintBox != nullptr;
+    if (screenWiped && MarkerState != MarkerNone) {
+      // The screen was just wiped, so the marker's image is gone already:
+      // forget the marker as DeleteMarker would, but without its erasing
+      // draw, which would put the not-xor outline back on the cleared screen.
+      PickedCorner = 2;
+      OppositeCorner = 0;
+      MoveWhole = false;
+      MarkerWindow = -1;
+      MarkerState = MarkerNone;
+    }
     LeaveMouseMode();
   }
   MarkerState = MarkerNone;

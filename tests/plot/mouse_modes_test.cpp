@@ -276,3 +276,23 @@ TEST(MouseModes, HandleTolerances) {
   EXPECT_TRUE(p.OnlyMarkerShown());
   EXPECT_TRUE(p.ws.Dialogs().empty());
 }
+
+// Clearing a pane whose pointer last hovered inside its marker forgets the
+// whole marker state: the next press creates a fresh rectangle instead of
+// moving stale corners.
+TEST(MouseModes, ClearForgetsTheHoverStateOfTheMarker) {
+  Pane p;
+  p.Enter();
+  p.Place({TPoint{150, 30}, TPoint{50, 30}, TPoint{50, 120}, TPoint{150, 120}});
+  p.Hover(100, 75);
+  ASSERT_TRUE(p.s.MoveWhole);
+  p.s.Clear();
+  EXPECT_FALSE(p.s.MoveWhole);
+  EXPECT_EQ(p.s.MarkerWindow, -1);
+  EXPECT_TRUE(p.pb->ScreenImage() == *p.s.Bitmap);  // no outline left on the cleared screen
+  p.s.DefineWindow(1, -100, 100, 75, -75, 0, 1, 0, 1);
+  p.Enter();
+  p.Drag(20, 20, 60, 50);
+  EXPECT_EQ(p.s.Corners[0], (TPoint{60, 20}));
+  EXPECT_EQ(p.s.Corners[2], (TPoint{20, 50}));
+}
