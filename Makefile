@@ -3,7 +3,7 @@
 # build/ and runs every test. `make sanitize` does the same with
 # AddressSanitizer and UndefinedBehaviorSanitizer in build-sanitize/.
 
-PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev pkg-config
+PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev pkg-config libjpeg62-turbo-dev libpng-dev libtiff-dev
 JOBS ?= $(shell nproc)
 
 .PHONY: all deps build test sanitize clean

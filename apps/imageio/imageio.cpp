@@ -1,0 +1,389 @@
+// The format dispatch, the size checks, the EXIF orientation and the
+// temporary-file writing that all formats share.
+#include "apps/imageio/imageio.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <system_error>
+
+#include "apps/imageio/codecs.h"
+#include "platform/sysutils.h"
+
+namespace planora {
+namespace imageio {
+
+void FailRead(const std::string& path, const std::string& what) {
+  throw EInOutError("\"" + path + "\" " + what);
+}
+
+void FailWrite(const std::string& path, const std::string& what) {
+  throw EInOutError("Cannot write \"" + path + "\": " + what);
+}
+
+namespace {
+
+std::string ErrnoText(int error) { return std::generic_category().message(error); }
+
+std::string LimitText(std::int64_t maxPixels) {
+  if (maxPixels > 0 && maxPixels % 1'000'000 == 0) return std::to_string(maxPixels / 1'000'000) + " megapixels";
+  return std::to_string(maxPixels) + " pixels";
+}
+
+}  // namespace
+
+void CheckSize(const std::string& path, std::int64_t width, std::int64_t height, const TReadLimits& limits) {
+  const std::string size = std::to_string(width) + " x " + std::to_string(height) + " pixels";
+  if (width <= 0 || height <= 0) FailRead(path, "is damaged: its header declares a size of " + size);
+  // Each side alone must fit an int, and then the product cannot overflow.
+  constexpr std::int64_t kMaxSide = 0x7FFFFFFF;
+  if (width > kMaxSide || height > kMaxSide || width * height > limits.MaxPixels)
+    FailRead(path, "is " + size + ", more than this program handles (" + LimitText(limits.MaxPixels) + ")");
+}
+
+void AllocatePixels(TPhoto& photo, int width, int height) {
+  photo.Width = width;
+  photo.Height = height;
+  photo.Pixels.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3, 0);
+}
+
+bool IsRgbProfile(const std::uint8_t* data, std::size_t size) {
+  return data != nullptr && size >= 128 && std::memcmp(data + 36, "acsp", 4) == 0 &&
+         std::memcmp(data + 16, "RGB ", 4) == 0;
+}
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// EXIF orientation
+
+// Where IFD0's Orientation value sits in an EXIF block, if it has one that
+// this code can read: a SHORT with at least one value.
+struct TOrientationTag {
+  std::size_t Offset = 0;  // of the value's two bytes; 0: no tag
+  bool LittleEndian = true;
+  int Value = 1;
+};
+
+TOrientationTag FindOrientationTag(const TBytes& exif) {
+  TOrientationTag tag;
+  if (exif.size() < 8) return tag;
+  const bool little = exif[0] == 'I' && exif[1] == 'I';
+  if (!little && !(exif[0] == 'M' && exif[1] == 'M')) return tag;
+  const auto u16 = [&](std::size_t at) -> unsigned {
+    return little ? exif[at] | (exif[at + 1] << 8) : (exif[at] << 8) | exif[at + 1];
+  };
+  const auto u32 = [&](std::size_t at) -> std::uint32_t {
+    return little ? (std::uint32_t{u16(at + 2)} << 16) | u16(at) : (std::uint32_t{u16(at)} << 16) | u16(at + 2);
+  };
+  if (u16(2) != 42) return tag;
+  const std::uint64_t ifd = u32(4);
+  if (ifd + 2 > exif.size()) return tag;
+  const unsigned count = u16(ifd);
+  for (unsigned i = 0; i < count; ++i) {
+    const std::uint64_t entry = ifd + 2 + 12 * std::uint64_t{i};
+    if (entry + 12 > exif.size()) break;
+    if (u16(entry) != 0x0112) continue;
+    if (u16(entry + 2) != 3 || u32(entry + 4) < 1) break;  // not a SHORT: unusable
+    tag.Offset = entry + 8;
+    tag.LittleEndian = little;
+    tag.Value = static_cast<int>(u16(entry + 8));
+    break;
+  }
+  return tag;
+}
+
+// Turns stored pixels into what a viewer shows for an EXIF orientation:
+// 2 mirrored, 3 upside down, 4 flipped, 5 transposed, 6 to be turned 90°
+// clockwise, 7 transversed, 8 to be turned 90° counter-clockwise. Each shown
+// pixel (x, y) takes the stored pixel (x0 + xx*x + xy*y, y0 + yx*x + yy*y).
+void ApplyOrientation(TPhoto& photo, int orientation) {
+  if (orientation < 2 || orientation > 8) return;
+  const std::int64_t w = photo.Width, h = photo.Height;
+  const bool swap = orientation >= 5;
+  const std::int64_t outW = swap ? h : w, outH = swap ? w : h;
+  std::int64_t x0 = 0, y0 = 0, xx = 0, xy = 0, yx = 0, yy = 0;
+  switch (orientation) {
+    case 2: x0 = w - 1, xx = -1, yy = 1; break;
+    case 3: x0 = w - 1, y0 = h - 1, xx = -1, yy = -1; break;
+    case 4: y0 = h - 1, xx = 1, yy = -1; break;
+    case 5: xy = 1, yx = 1; break;
+    case 6: y0 = h - 1, xy = 1, yx = -1; break;
+    case 7: x0 = w - 1, y0 = h - 1, xy = -1, yx = -1; break;
+    case 8: x0 = w - 1, xy = -1, yx = 1; break;
+  }
+  TBytes out(photo.Pixels.size());
+  const std::uint8_t* src = photo.Pixels.data();
+  // Square tiles keep the column-wise reads of a quarter turn in cache.
+  constexpr std::int64_t kTile = 64;
+  for (std::int64_t ty = 0; ty < outH; ty += kTile) {
+    for (std::int64_t tx = 0; tx < outW; tx += kTile) {
+      const std::int64_t yEnd = std::min(outH, ty + kTile), xEnd = std::min(outW, tx + kTile);
+      for (std::int64_t y = ty; y < yEnd; ++y) {
+        std::uint8_t* dst = out.data() + (y * outW + tx) * 3;
+        for (std::int64_t x = tx; x < xEnd; ++x, dst += 3) {
+          const std::int64_t sx = x0 + xx * x + xy * y, sy = y0 + yx * x + yy * y;
+          const std::uint8_t* p = src + (sy * w + sx) * 3;
+          dst[0] = p[0];
+          dst[1] = p[1];
+          dst[2] = p[2];
+        }
+      }
+    }
+  }
+  photo.Pixels = std::move(out);
+  photo.Width = static_cast<int>(outW);
+  photo.Height = static_cast<int>(outH);
+}
+
+// ---------------------------------------------------------------------------
+// Reading
+
+enum class TFormat { Jpeg, Png, Tiff, Bmp, Netpbm, PlainNetpbm, Unknown };
+
+TFormat Sniff(const std::uint8_t* b, std::size_t n) {
+  if (n >= 3 && b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF) return TFormat::Jpeg;
+  if (n >= 8 && std::memcmp(b, "\x89PNG\r\n\x1a\n", 8) == 0) return TFormat::Png;
+  // Classic TIFF is 42, BigTIFF 43; libtiff reads both.
+  if (n >= 4 && ((b[0] == 'I' && b[1] == 'I' && (b[2] == 42 || b[2] == 43) && b[3] == 0) ||
+                 (b[0] == 'M' && b[1] == 'M' && b[2] == 0 && (b[3] == 42 || b[3] == 43))))
+    return TFormat::Tiff;
+  if (n >= 2 && b[0] == 'B' && b[1] == 'M') return TFormat::Bmp;
+  if (n >= 3 && b[0] == 'P' && std::strchr(" \t\r\n#", b[2]) != nullptr && b[2] != 0) {
+    if (b[1] == '5' || b[1] == '6') return TFormat::Netpbm;
+    if (b[1] == '2' || b[1] == '3') return TFormat::PlainNetpbm;
+  }
+  return TFormat::Unknown;
+}
+
+struct TFdCloser {
+  int Fd;
+  ~TFdCloser() { ::close(Fd); }
+};
+
+// The whole file, except for TIFF: libtiff reads that from the path itself,
+// only the parts it needs, so after the first bytes there is no point.
+TBytes ReadPhotoFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    const int error = errno;
+    if (error == ENOENT) FailRead(path, "does not exist");
+    FailRead(path, "cannot be opened: " + ErrnoText(error));
+  }
+  TFdCloser closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) FailRead(path, "cannot be read: " + ErrnoText(errno));
+  if (S_ISDIR(st.st_mode)) FailRead(path, "is a folder, not a photo");
+  // A pipe is read to its end; a device such as /dev/zero would never end.
+  if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode)) FailRead(path, "is not a file");
+  TBytes data;
+  std::uint8_t chunk[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) FailRead(path, "cannot be read: " + ErrnoText(errno));
+    if (n == 0) break;
+    if (data.empty()) {
+      if (Sniff(chunk, static_cast<std::size_t>(n)) == TFormat::Tiff) return TBytes(chunk, chunk + n);
+      if (S_ISREG(st.st_mode)) data.reserve(static_cast<std::size_t>(st.st_size));
+    }
+    data.insert(data.end(), chunk, chunk + n);
+  }
+  return data;
+}
+
+}  // namespace
+}  // namespace imageio
+
+TPhoto ReadPhoto(const std::string& path, const TReadLimits& limits) {
+  using namespace imageio;
+  const TBytes data = ReadPhotoFile(path);
+  if (data.empty()) FailRead(path, "is empty");
+  TPhoto photo;
+  int orientation = 1;
+  switch (Sniff(data.data(), data.size())) {
+    case TFormat::Jpeg: photo = DecodeJpeg(path, data, limits); break;
+    case TFormat::Png: photo = DecodePng(path, data, limits); break;
+    case TFormat::Bmp: photo = DecodeBmp(path, data, limits); break;
+    case TFormat::Netpbm: photo = DecodeNetpbm(path, data, limits); break;
+    case TFormat::Tiff: photo = DecodeTiff(path, limits, orientation); break;
+    case TFormat::PlainNetpbm:
+      FailRead(path, "is a plain-text PPM/PGM; only the binary kinds (P6, P5) are supported");
+    case TFormat::Unknown:
+      FailRead(path, "is not a supported photo (JPEG, PNG, TIFF, BMP, PPM or PGM)");
+  }
+  // In JPEG and PNG the orientation lives in the EXIF block; the kept block
+  // must say 1 afterwards, or writing it back would turn the photo again.
+  const TOrientationTag tag = FindOrientationTag(photo.Exif);
+  if (tag.Offset != 0) {
+    orientation = tag.Value;
+    photo.Exif[tag.Offset + (tag.LittleEndian ? 0 : 1)] = 1;
+    photo.Exif[tag.Offset + (tag.LittleEndian ? 1 : 0)] = 0;
+  }
+  ApplyOrientation(photo, orientation);
+  return photo;
+}
+
+namespace imageio {
+namespace {
+
+// ---------------------------------------------------------------------------
+// Writing
+
+enum class TOutFormat { Jpeg, Png, Tiff, Bmp, Ppm };
+
+bool FormatFromName(const std::string& path, TOutFormat& format) {
+  const std::size_t slash = path.find_last_of('/');
+  const std::size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
+  std::string ext = path.substr(dot + 1);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (ext == "jpg" || ext == "jpeg") format = TOutFormat::Jpeg;
+  else if (ext == "png") format = TOutFormat::Png;
+  else if (ext == "tif" || ext == "tiff") format = TOutFormat::Tiff;
+  else if (ext == "bmp") format = TOutFormat::Bmp;
+  else if (ext == "ppm") format = TOutFormat::Ppm;
+  else return false;
+  return true;
+}
+
+// The mode a newly created file gets from open(..., 0666). The umask can only
+// be read atomically through /proc; umask() itself would have to change it.
+mode_t NewFileMode() {
+  mode_t mask = 022;
+  if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+      unsigned value;
+      if (std::sscanf(line, "Umask: %o", &value) == 1) {
+        mask = static_cast<mode_t>(value);
+        break;
+      }
+    }
+    std::fclose(status);
+  }
+  return 0666 & ~mask;
+}
+
+// The temporary file beside the target; removed unless Commit() renamed it.
+class TTempFile {
+ public:
+  TTempFile(const std::string& target, const std::string& folder, const std::string& name) : Target(target) {
+    Path = folder + "/." + name + ".XXXXXX";
+    Fd = ::mkostemp(Path.data(), O_CLOEXEC);
+    if (Fd < 0) FailWrite(target, "cannot create a file in the folder \"" + folder + "\": " + ErrnoText(errno));
+  }
+  TTempFile(const TTempFile&) = delete;
+  TTempFile& operator=(const TTempFile&) = delete;
+  ~TTempFile() {
+    if (Fd >= 0) ::close(Fd);
+    if (!Committed) ::unlink(Path.c_str());
+  }
+  int Descriptor() const { return Fd; }
+
+  void Commit(const std::string& folder) {
+    // mkstemp makes the file private; give it the old file's permissions, or
+    // those any newly created file would get. A file system without modes
+    // refusing this is no reason to lose the photo.
+    struct stat st {};
+    (void)::fchmod(Fd, ::stat(Target.c_str(), &st) == 0 ? (st.st_mode & 07777) : NewFileMode());
+    if (::fsync(Fd) != 0) FailWrite(Target, "cannot flush it to disk: " + ErrnoText(errno));
+    const int fd = Fd;
+    Fd = -1;
+    if (::close(fd) != 0) FailWrite(Target, ErrnoText(errno));
+    if (::rename(Path.c_str(), Target.c_str()) != 0) FailWrite(Target, "cannot replace it: " + ErrnoText(errno));
+    Committed = true;
+    // Make the rename itself durable; the photo is complete either way, so
+    // this is best effort.
+    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+      (void)::fsync(dirFd);
+      ::close(dirFd);
+    }
+  }
+
+ private:
+  std::string Target;
+  std::string Path;
+  int Fd = -1;
+  bool Committed = false;
+};
+
+struct TFileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+// Runs a FILE*-based encoder on a duplicate of the temporary file's
+// descriptor, so that closing the stream leaves the descriptor for fsync.
+template <typename Encode>
+void EncodeThroughStream(const std::string& path, int fd, Encode encode) {
+  const int copy = ::dup(fd);
+  if (copy < 0) FailWrite(path, ErrnoText(errno));
+  std::unique_ptr<std::FILE, TFileCloser> file(::fdopen(copy, "wb"));
+  if (!file) {
+    const int error = errno;
+    ::close(copy);
+    FailWrite(path, ErrnoText(error));
+  }
+  errno = 0;  // so that a failure without a cause of its own is not blamed on an old one
+  encode(file.get());
+  if (std::fflush(file.get()) != 0 || std::ferror(file.get()))
+    FailWrite(path, ErrnoText(errno != 0 ? errno : EIO));
+  std::FILE* f = file.release();
+  if (std::fclose(f) != 0) FailWrite(path, ErrnoText(errno));
+}
+
+}  // namespace
+}  // namespace imageio
+
+void WritePhoto(const std::string& path, const TPhoto& photo, const TWriteOptions& options) {
+  using namespace imageio;
+  TOutFormat format{};
+  if (!FormatFromName(path, format)) FailWrite(path, "unknown output format, use .jpg, .png, .tif, .bmp or .ppm");
+  if (photo.Width <= 0 || photo.Height <= 0 ||
+      photo.Pixels.size() != static_cast<std::size_t>(photo.Width) * static_cast<std::size_t>(photo.Height) * 3)
+    FailWrite(path, "the photo is empty or its pixels do not match its size of " + std::to_string(photo.Width) +
+                        " x " + std::to_string(photo.Height));
+  if (format == TOutFormat::Jpeg && (options.JpegQuality < 1 || options.JpegQuality > 100))
+    FailWrite(path, "JPEG quality " + std::to_string(options.JpegQuality) + " is outside 1..100");
+
+  const std::size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) FailWrite(path, "the folder \"" + folder + "\" does not exist");
+    FailWrite(path, "the folder \"" + folder + "\" cannot be reached: " + ErrnoText(errno));
+  }
+  if (!S_ISDIR(st.st_mode)) FailWrite(path, "\"" + folder + "\" is not a folder");
+  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) FailWrite(path, "it is a folder");
+
+  TTempFile temp(path, folder, name);
+  switch (format) {
+    case TOutFormat::Jpeg:
+      EncodeThroughStream(path, temp.Descriptor(),
+                          [&](std::FILE* f) { EncodeJpeg(path, f, photo, options.JpegQuality); });
+      break;
+    case TOutFormat::Png:
+      EncodeThroughStream(path, temp.Descriptor(), [&](std::FILE* f) { EncodePng(path, f, photo); });
+      break;
+    case TOutFormat::Bmp:
+      EncodeThroughStream(path, temp.Descriptor(), [&](std::FILE* f) { EncodeBmp(path, f, photo); });
+      break;
+    case TOutFormat::Ppm:
+      EncodeThroughStream(path, temp.Descriptor(), [&](std::FILE* f) { EncodePpm(path, f, photo); });
+      break;
+    case TOutFormat::Tiff:
+      EncodeTiff(path, temp.Descriptor(), photo);
+      break;
+  }
+  temp.Commit(folder);
+}
+
+}  // namespace planora
