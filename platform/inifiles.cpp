@@ -72,23 +72,6 @@ ParsedLine Parse(const std::string& line) {
   return parsed;
 }
 
-// The mode a newly created file gets from open(..., 0666). The umask can only
-// be read atomically through /proc; umask() itself would have to change it.
-mode_t NewFileMode() {
-  mode_t mask = 022;
-  if (FILE* status = std::fopen("/proc/self/status", "re")) {
-    char line[256];
-    while (std::fgets(line, sizeof line, status) != nullptr) {
-      unsigned value;
-      if (std::sscanf(line, "Umask: %o", &value) == 1) {
-        mask = static_cast<mode_t>(value);
-        break;
-      }
-    }
-    std::fclose(status);
-  }
-  return 0666 & ~mask;
-}
 
 [[noreturn]] void ThrowWriteError(const std::string& fileName, const std::string& what, int error) {
   throw EInOutError("Cannot write settings file \"" + fileName + "\": " + what + ": " +
@@ -305,7 +288,7 @@ void TIniFile::UpdateFile() {
   // mkstemp makes the file private; give it the old file's permissions, or
   // those any newly created file would get. A file system without modes
   // refusing this is no reason to lose the settings.
-  (void)::fchmod(fd, ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : NewFileMode());
+  (void)::fchmod(fd, ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : static_cast<mode_t>(NewFileMode()));
   if (::fsync(fd) != 0) abandon("fsync failed", errno);
   if (::close(fd) != 0) {
     const int error = errno;

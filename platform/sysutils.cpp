@@ -380,4 +380,22 @@ bool TryStrToFloat(const std::string& text, double& value, char separator) {
 
 bool TryStrToFloat(const std::string& text, double& value) { return TryStrToFloat(text, value, DecimalSeparator()); }
 
+// The umask can only be read without a race through /proc; umask() itself
+// would have to change it.
+unsigned NewFileMode() {
+  unsigned mask = 022;
+  if (FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+      unsigned value;
+      if (std::sscanf(line, "Umask: %o", &value) == 1) {
+        mask = value;
+        break;
+      }
+    }
+    std::fclose(status);
+  }
+  return 0666 & ~mask;
+}
+
 }  // namespace planora

@@ -90,4 +90,9 @@ std::int32_t StrToIntDef(const std::string& text, std::int32_t fallback);
 bool TryStrToFloat(const std::string& text, double& value, char separator);
 bool TryStrToFloat(const std::string& text, double& value);  // DecimalSeparator()
 
+// The permission bits a newly created file gets from open(..., 0666) under the
+// process's umask (read without changing it). Files written through a
+// temporary file take these when they did not exist before.
+unsigned NewFileMode();
+
 }  // namespace planora

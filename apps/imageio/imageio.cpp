@@ -253,23 +253,6 @@ bool FormatFromName(const std::string& path, TOutFormat& format) {
   return true;
 }
 
-// The mode a newly created file gets from open(..., 0666). The umask can only
-// be read atomically through /proc; umask() itself would have to change it.
-mode_t NewFileMode() {
-  mode_t mask = 022;
-  if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
-    char line[256];
-    while (std::fgets(line, sizeof line, status) != nullptr) {
-      unsigned value;
-      if (std::sscanf(line, "Umask: %o", &value) == 1) {
-        mask = static_cast<mode_t>(value);
-        break;
-      }
-    }
-    std::fclose(status);
-  }
-  return 0666 & ~mask;
-}
 
 // The temporary file beside the target; removed unless Commit() renamed it.
 class TTempFile {
@@ -292,7 +275,7 @@ class TTempFile {
     // those any newly created file would get. A file system without modes
     // refusing this is no reason to lose the photo.
     struct stat st {};
-    (void)::fchmod(Fd, ::stat(Target.c_str(), &st) == 0 ? (st.st_mode & 07777) : NewFileMode());
+    (void)::fchmod(Fd, ::stat(Target.c_str(), &st) == 0 ? (st.st_mode & 07777) : static_cast<mode_t>(NewFileMode()));
     if (::fsync(Fd) != 0) FailWrite(Target, "cannot flush it to disk: " + ErrnoText(errno));
     const int fd = Fd;
     Fd = -1;
