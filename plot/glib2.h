@@ -153,6 +153,7 @@ class TPlottFlaeche : public TObject {
   void WritePlotLine(const std::string& line);
   const PlotWindow& Win(int N) const;  // range-checked 1..20
   void ForgetRows();
+  void ResizeAndResetWindows(std::int32_t Width, std::int32_t Height);
 };
 
 }  // namespace planora

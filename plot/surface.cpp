@@ -84,23 +84,7 @@ void TPlottFlaeche::InitOffscreen(std::int32_t Width, std::int32_t Height) {
   MouseModeActive = false;
   PaintBox = nullptr;
 
-  Bitmap->SetSize(Width, Height);
-  ForgetRows();
-  MaxX = Bitmap->Width() - 1;
-  MaxY = Bitmap->Height() - 1;
-
-  ScanMinX = 0;
-  ScanMaxX = MaxX;
-  ScanMinY = 0;
-  ScanMaxY = MaxY;
-  PlotFileOpen = false;
-
-  // Every window maps the unit square onto the whole bitmap, but counts as
-  // not defined until the owner defines it.
-  for (int n = 1; n <= 20; ++n) {
-    DefineWindow(n, 0, 1, 0, 1, 0, 1, 0, 1);
-    Windows[static_cast<std::size_t>(n)].Kind = 0;
-  }
+  ResizeAndResetWindows(Width, Height);
   // Off-screen nobody looks at the paint box, so screen copies stay off.
   for (int n = 1; n <= 10; ++n) SetOption(n, n == NoScreenUpdate);
   Clear();
@@ -110,16 +94,14 @@ void TPlottFlaeche::InitOffscreen(std::int32_t Width, std::int32_t Height) {
   SetPenStyle(1);
 }
 
-void TPlottFlaeche::AttachPaintBox(TPaintBox* Box, const std::string& PlotFileNameArg) {
-  if (PlotFile.is_open()) PlotFile.close();
-  PlotFileOpen = false;
-
-  PaintBox = Box;
-  Bitmap->SetSize(Box->ClientWidth(), Box->ClientHeight());
+// Shared by both bindings: the new bitmap size, the scan over all of it, and
+// every window mapping the unit square onto the whole bitmap, but counting as
+// not defined until the owner defines it.
+void TPlottFlaeche::ResizeAndResetWindows(std::int32_t Width, std::int32_t Height) {
+  Bitmap->SetSize(Width, Height);
   ForgetRows();
   MaxX = Bitmap->Width() - 1;
   MaxY = Bitmap->Height() - 1;
-
   ScanMinX = 0;
   ScanMaxX = MaxX;
   ScanMinY = 0;
@@ -129,6 +111,14 @@ void TPlottFlaeche::AttachPaintBox(TPaintBox* Box, const std::string& PlotFileNa
     DefineWindow(n, 0, 1, 0, 1, 0, 1, 0, 1);
     Windows[static_cast<std::size_t>(n)].Kind = 0;
   }
+}
+
+void TPlottFlaeche::AttachPaintBox(TPaintBox* Box, const std::string& PlotFileNameArg) {
+  if (PlotFile.is_open()) PlotFile.close();
+  PlotFileOpen = false;
+
+  PaintBox = Box;
+  ResizeAndResetWindows(Box->ClientWidth(), Box->ClientHeight());
   // Switching NoScreenUpdate off repaints the paint box from the new bitmap.
   for (int n = 1; n <= 10; ++n) SetOption(n, false);
   // Cleared before the plot file is opened, so the file starts without "PG;".
