@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "engine/matrices.h"
+#include "engine/rectify_rows.h"
 
 namespace planora {
 
@@ -106,6 +107,49 @@ TColor InterpolatedSample(TPlottFlaeche& source, double x, double y) {
 
 const char* const kCornerNames = "abcd";
 
+// The per-pixel pass over the surface interface, in either mode: the
+// yardstick of the row-wise pass. A progress step of 0 (a source of fewer
+// than 50 or 100 pixels) is never divided by: such a pass is over in an
+// instant, so the bar then jumps from 0 straight to 100.
+void ReferencePass(const TRectifyJob& job, const TRectifyResult& frame, TRectifyUi& ui) {
+  TPlottFlaeche& source = *job.Source;
+  TPlottFlaeche& target = *job.Target;
+  const TCameraSolver& camera = *job.Camera;
+  // Output point (X, Y) and picture point (x, y) of the current pixel.
+  TVector out;
+  TVector pic;
+  SizeVector(out, 1);
+  SizeVector(pic, 1);
+
+  target.BeginScan(out[0], out[1], kWindow, 1);
+  if (!job.Preview) ui.SetProgress(1);
+  const std::int64_t step = PixelCount(source) / (job.Preview ? 50 : 100);
+  std::int64_t n = 0;
+  do {
+    double s = 0.0;
+    double t = 0.0;
+    OutputToPlane(frame, out[0], out[1], s, t);
+    // Asked for every pixel of a full pass: the user may switch the
+    // sampling mid-run. The preview always takes the nearest pixel.
+    const bool nearest = job.Preview || ui.NearestOnly();
+    TColor colour = NoSourceColor;
+    // Beyond the horizon the plane point lies behind the camera; its
+    // projection would be a reflected point that may well fall inside the
+    // picture, so it gets no sample.
+    if (camera.PlaneToImage(s, t, pic[0], pic[1])) {
+      colour = nearest ? NearestSample(source, pic[0], pic[1]) : InterpolatedSample(source, pic[0], pic[1]);
+    }
+    target.PutPixel(colour);
+    ++n;
+    if (step > 0 && n % step == 0) {
+      ui.SetProgress(ClampProgress(job.Preview ? (2 * n) / step : n / step));
+      ui.ProcessMessages();
+    }
+  } while (target.NextScan(out[0], out[1], kWindow));
+  SizeVector(out, -1);
+  SizeVector(pic, -1);
+}
+
 }  // namespace
 
 void PlaneToOutput(const TRectifyResult& Frame, double s, double t, double& X, double& Y) {
@@ -198,8 +242,6 @@ TRectifyResult Rectify(const TRectifyJob& job, TRectifyUi& ui) {
   if (job.Target->Bitmap->Width() < 1 || job.Target->Bitmap->Height() < 1) {
     throw ERectifyError("The target has no pixels; nothing was rectified.");
   }
-  TPlottFlaeche& source = *job.Source;
-  TPlottFlaeche& target = *job.Target;
   const TCameraSolver& camera = *job.Camera;
 
   // Everything that can refuse the run is settled here, before the corners
@@ -213,72 +255,31 @@ TRectifyResult Rectify(const TRectifyJob& job, TRectifyUi& ui) {
   ui.CornersUsed(used);
   RunGuard run(ui);
 
-  // Output point (X, Y) and picture point (x, y) of the current pixel.
-  TVector out;
-  TVector pic;
-  SizeVector(out, 1);
-  SizeVector(pic, 1);
-
   ui.SetProgress(0);
   ui.ProcessMessages();
 
-  // A progress step of 0 (a source of fewer than 50 or 100 pixels) is never
-  // divided by: such a pass is over in an instant, so the bar then jumps
-  // from 0 straight to 100 without intermediate steps.
   if (job.Preview) {
     ui.ProcessMessages();
     // The pane is refreshed once at the end rather than pixel by pixel.
-    ScreenUpdateGuard screen(target);
-    target.BeginScan(out[0], out[1], kWindow, 1);
-    const std::int64_t step = PixelCount(source) / 50;
-    std::int64_t n = 0;
-    do {
-      double s = 0.0;
-      double t = 0.0;
-      OutputToPlane(frame, out[0], out[1], s, t);
-      TColor colour = NoSourceColor;
-      // Beyond the horizon the plane point lies behind the camera; its
-      // projection would be a reflected point that may well fall inside
-      // the picture, so it gets no sample.
-      if (camera.PlaneToImage(s, t, pic[0], pic[1])) colour = NearestSample(source, pic[0], pic[1]);
-      target.PutPixel(colour);
-      ++n;
-      if (step > 0 && n % step == 0) {
-        ui.SetProgress(ClampProgress((2 * n) / step));
-        ui.ProcessMessages();
-      }
-    } while (target.NextScan(out[0], out[1], kWindow));
+    ScreenUpdateGuard screen(*job.Target);
+    if (job.Reference) {
+      ReferencePass(job, frame, ui);
+    } else {
+      detail::RectifyRows(job, frame, ui);
+    }
     screen.Finish();
     ui.PreviewShownChanged(true);
   } else {
-    target.BeginScan(out[0], out[1], kWindow, 1);
-    ui.SetProgress(1);
-    const std::int64_t step = PixelCount(source) / 100;
-    std::int64_t n = 0;
-    do {
-      double s = 0.0;
-      double t = 0.0;
-      OutputToPlane(frame, out[0], out[1], s, t);
-      // Asked for every pixel: the user may switch the sampling mid-run.
-      const bool nearest = ui.NearestOnly();
-      TColor colour = NoSourceColor;
-      if (camera.PlaneToImage(s, t, pic[0], pic[1])) {
-        colour = nearest ? NearestSample(source, pic[0], pic[1]) : InterpolatedSample(source, pic[0], pic[1]);
-      }
-      target.PutPixel(colour);
-      ++n;
-      if (step > 0 && n % step == 0) {
-        ui.SetProgress(ClampProgress(n / step));
-        ui.ProcessMessages();
-      }
-    } while (target.NextScan(out[0], out[1], kWindow));
+    if (job.Reference) {
+      ReferencePass(job, frame, ui);
+    } else {
+      detail::RectifyRows(job, frame, ui);
+    }
     ui.PreviewShownChanged(false);
   }
 
   ui.SetProgress(100);
   ui.ProcessMessages();
-  SizeVector(out, -1);
-  SizeVector(pic, -1);
 
   // The marker goes on after both kinds of pass, so after a full run the
   // preview pane shows where the corners landed over its last preview.

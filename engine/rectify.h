@@ -63,6 +63,13 @@ struct TRectifyJob {
   // The preview pane that gets the output corners as its marker; may be
   // nullptr (batch).
   TPlottFlaeche* MarkerSurface = nullptr;
+  // The row-wise pass on worker threads (0: one per core) is what users
+  // run; the per-pixel pass over the surface interface is the yardstick it
+  // is measured and tested against. Both give the same pixels. The row-wise
+  // pass asks NearestOnly once per progress step rather than per pixel: the
+  // answer can only change while messages are let through.
+  bool Reference = false;
+  int Threads = 0;
 };
 
 struct TRectifyResult {

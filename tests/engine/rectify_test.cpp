@@ -82,9 +82,10 @@ struct FakeUi : TRectifyUi {
   void PreviewShownChanged(bool shown) override { events.push_back(shown ? "shown" : "not shown"); }
 };
 
+// The per-pixel pass, unless asked for the row-wise one.
 TRectifyResult RunOn(Surfaces& s, TCameraSolver& cam, bool preview, int crop, FakeUi& ui,
-                     TPlottFlaeche* marker = nullptr) {
-  return Rectify({&cam, &s.source, &s.target, preview, crop, 4000, 3000, marker}, ui);
+                     TPlottFlaeche* marker = nullptr, bool rows = false) {
+  return Rectify({&cam, &s.source, &s.target, preview, crop, 4000, 3000, marker, !rows, 0}, ui);
 }
 
 void ExpectFrame(const TRectifyResult& r, double scale, double x, double y) {

@@ -1,0 +1,382 @@
+#include "engine/rectify_rows.h"
+
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace planora::detail {
+
+namespace {
+
+constexpr int kWindow = 1;
+
+// Below this many pixels per progress step a second thread costs more in
+// waking and waiting than it saves: a preview pane stays on one thread.
+constexpr long long kMinPixelsPerThread = 32768;
+constexpr int kMaxThreads = 64;
+
+// What the pass needs of the source surface, taken out of the pixel loop:
+// window 1's mapping and the address of every row.
+struct TSourceRaster {
+  std::vector<const std::uint8_t*> Rows;  // by pixel row, 0 = top
+  double XOffset = 0, XScale = 0, YOffset = 0, YScale = 0;
+  double MaxX = 0, MaxY = 0;  // as doubles: the bounds tests run on unrounded positions
+};
+
+// The target side: for each scanned column the plane point's part that
+// does not depend on the row (s * U + O, the first two terms of the
+// projection in the order the camera adds them), for each scanned row its
+// plane coordinate t.
+struct TTargetPlan {
+  std::int32_t X0 = 0, Y0 = 0;
+  std::int64_t Width = 0, Height = 0;
+  std::vector<double> A0, A1, A2;  // by column - X0
+  std::vector<double> T;           // by row - Y0
+  std::vector<std::uint8_t*> Rows;  // by row - Y0
+  double V0 = 0, V1 = 0, V2 = 0, Focal = 0;
+  bool AndMode = false;
+};
+
+// Scratch of one worker: the source positions of one row segment.
+struct TScratch {
+  std::vector<double> Fx, Fy;
+};
+
+// The projection of a row segment onto the source's pixel grid, kept free
+// of branches so that the compiler can vectorise it; the clone for AVX2 is
+// chosen at run time, and since contraction into fused multiply-adds is off
+// it computes exactly what the default clone computes. Points at or behind
+// the camera get NaN, which every bounds test below rejects; their depth is
+// replaced before the division so that it never divides by zero.
+__attribute__((target_clones("avx2", "default"))) void ProjectSegment(
+    const double* a0, const double* a1, const double* a2, std::int64_t n, double tv0, double tv1, double tv2,
+    double focal, double xOffset, double xScale, double yOffset, double yScale, double* fx, double* fy) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (std::int64_t i = 0; i < n; ++i) {
+    const double p0 = a0[i] + tv0;
+    const double p1 = a1[i] + tv1;
+    const double p2 = a2[i] + tv2;
+    const bool visible = p2 > 0.0;
+    const double depth = visible ? p2 : 1.0;
+    const double k = focal / depth;
+    const double x = p0 * k;
+    const double y = p1 * k;
+    const double px = (x - xOffset) * xScale;
+    const double py = (y - yOffset) * yScale;
+    fx[i] = visible ? px : nan;
+    fy[i] = visible ? py : nan;
+  }
+}
+
+// Pure red; in and-mode red 255 keeps the existing red and clears the rest.
+inline void StoreRed(std::uint8_t* out, bool andMode) {
+  out[0] = 0;
+  out[1] = 0;
+  if (!andMode) out[2] = 255;
+}
+
+inline void Store(std::uint8_t* out, std::uint8_t b, std::uint8_t g, std::uint8_t r, bool andMode) {
+  if (andMode) {
+    out[0] &= b;
+    out[1] &= g;
+    out[2] &= r;
+  } else {
+    out[0] = b;
+    out[1] = g;
+    out[2] = r;
+  }
+}
+
+// Nearest pixel: the position rounded to the nearest integer, ties to even,
+// exactly as the surface's pixel conversion rounds; positions that would not
+// fit 32 bits fail the bounds test just as they fail that conversion.
+void SampleNearest(const TSourceRaster& src, const double* fx, const double* fy, std::int64_t n,
+                   std::uint8_t* out, bool andMode) {
+  for (std::int64_t i = 0; i < n; ++i, out += 3) {
+    const double rx = __builtin_roundeven(fx[i]);
+    const double ry = __builtin_roundeven(fy[i]);
+    if (rx >= 0.0 && rx <= src.MaxX && ry >= 0.0 && ry <= src.MaxY) {
+      const std::uint8_t* p = src.Rows[static_cast<std::size_t>(src.MaxY - ry)] + 3 * static_cast<std::size_t>(rx);
+      Store(out, p[0], p[1], p[2], andMode);
+    } else {
+      StoreRed(out, andMode);
+    }
+  }
+}
+
+// One channel of the bilinear blend, summed in the surface's order.
+inline std::uint8_t Blend(int c1, int c2, int c3, int c4, double w1, double w2, double w3, double w4) {
+  double s = 0;
+  s = s + c1 * w1;
+  s = s + c2 * w2;
+  s = s + c3 * w3;
+  s = s + c4 * w4;
+  const double v = __builtin_roundeven(s);
+  return static_cast<std::uint8_t>(v > 255.0 ? 255.0 : v);
+}
+
+// Bilinear blend of the pixel at the floor of the position, its right
+// neighbour and the two above them; red where that neighbourhood is not
+// wholly inside the picture (the surface's rule, row above = pixel row - 1).
+void SampleBilinear(const TSourceRaster& src, const double* fx, const double* fy, std::int64_t n,
+                    std::uint8_t* out, bool andMode) {
+  for (std::int64_t i = 0; i < n; ++i, out += 3) {
+    const double ix = std::floor(fx[i]);
+    const double k = std::floor(fy[i]);
+    if (!(ix >= 0.0 && ix + 1 <= src.MaxX && k >= 0.0 && k <= src.MaxY - 1)) {
+      StoreRed(out, andMode);
+      continue;
+    }
+    const double wx = fx[i] - ix;
+    const double ux = 1 - wx;
+    const double wy = fy[i] - k;
+    const double uy = 1 - wy;
+    const double w1 = ux * uy;
+    const double w2 = ux * wy;
+    const double w3 = wx * uy;
+    const double w4 = wx * wy;
+    const std::size_t rowL = static_cast<std::size_t>(src.MaxY - k);
+    const std::size_t col = 3 * static_cast<std::size_t>(ix);
+    const std::uint8_t* n1 = src.Rows[rowL] + col;  // lower left
+    const std::uint8_t* n2 = src.Rows[rowL - 1] + col;  // upper left
+    const std::uint8_t* n3 = n1 + 3;  // lower right
+    const std::uint8_t* n4 = n2 + 3;  // upper right
+    Store(out, Blend(n1[0], n2[0], n3[0], n4[0], w1, w2, w3, w4), Blend(n1[1], n2[1], n3[1], n4[1], w1, w2, w3, w4),
+          Blend(n1[2], n2[2], n3[2], n4[2], w1, w2, w3, w4), andMode);
+  }
+}
+
+// Target pixels [begin, end) in scan order (rows from the top, each from the
+// left), cut into row segments.
+void ResampleRange(const TTargetPlan& plan, const TSourceRaster& src, bool nearest, std::int64_t begin,
+                   std::int64_t end, TScratch& scratch) {
+  while (begin < end) {
+    const std::int64_t row = begin / plan.Width;
+    const std::int64_t col = begin % plan.Width;
+    const std::int64_t n = std::min(plan.Width - col, end - begin);
+    const double t = plan.T[static_cast<std::size_t>(row)];
+    const std::size_t c = static_cast<std::size_t>(col);
+    ProjectSegment(plan.A0.data() + c, plan.A1.data() + c, plan.A2.data() + c, n, t * plan.V0, t * plan.V1,
+                   t * plan.V2, plan.Focal, src.XOffset, src.XScale, src.YOffset, src.YScale, scratch.Fx.data(),
+                   scratch.Fy.data());
+    std::uint8_t* out = plan.Rows[static_cast<std::size_t>(row)] + 3 * c;
+    if (nearest) {
+      SampleNearest(src, scratch.Fx.data(), scratch.Fy.data(), n, out, plan.AndMode);
+    } else {
+      SampleBilinear(src, scratch.Fx.data(), scratch.Fy.data(), n, out, plan.AndMode);
+    }
+    begin += n;
+  }
+}
+
+// A small pool that lives for one pass: the calling thread is worker 0 and
+// hands each progress step to all workers, then waits for them. A thread
+// the system refuses to start only means fewer workers.
+class TWorkers {
+ public:
+  explicit TWorkers(int wanted) {
+    for (int i = 1; i < wanted; ++i) {
+      try {
+        threads_.emplace_back([this, i] { Loop(i); });
+      } catch (const std::system_error&) {
+        break;
+      }
+    }
+  }
+  ~TWorkers() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      quit_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& t : threads_) t.join();
+  }
+  TWorkers(const TWorkers&) = delete;
+  TWorkers& operator=(const TWorkers&) = delete;
+
+  int Count() const { return static_cast<int>(threads_.size()) + 1; }
+
+  // Runs work(i) for every worker i; work must not throw.
+  void Run(const std::function<void(int)>& work) {
+    if (threads_.empty()) {
+      work(0);
+      return;
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      work_ = &work;
+      pending_ = static_cast<int>(threads_.size());
+      ++generation_;
+    }
+    wake_.notify_all();
+    work(0);
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [this] { return pending_ == 0; });
+    work_ = nullptr;
+  }
+
+ private:
+  void Loop(int index) {
+    std::uint64_t seen = 0;
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [&] { return quit_ || generation_ != seen; });
+      if (quit_) return;
+      seen = generation_;
+      const std::function<void(int)>* work = work_;
+      lock.unlock();
+      (*work)(index);
+      lock.lock();
+      if (--pending_ == 0) done_.notify_one();
+    }
+  }
+
+  std::vector<std::thread> threads_;
+  std::mutex mutex_;
+  std::condition_variable wake_, done_;
+  const std::function<void(int)>* work_ = nullptr;
+  std::uint64_t generation_ = 0;
+  int pending_ = 0;
+  bool quit_ = false;
+};
+
+TSourceRaster SourceRaster(TPlottFlaeche& source) {
+  TSourceRaster src;
+  const PlotWindow& w = source.Windows[kWindow];
+  src.XOffset = w.XOffset;
+  src.XScale = w.XScale;
+  src.YOffset = w.YOffset;
+  src.YScale = w.YScale;
+  src.MaxX = source.MaxX;
+  src.MaxY = source.MaxY;
+  src.Rows.resize(static_cast<std::size_t>(source.MaxY) + 1);
+  for (std::int32_t y = 0; y <= source.MaxY; ++y) src.Rows[static_cast<std::size_t>(y)] = source.Bitmap->ScanLine(y);
+  return src;
+}
+
+// World coordinates of the scanned pixels come from the surface's own
+// conversion, column by column and row by row, so they are the very values
+// the surface's scan would give.
+TTargetPlan TargetPlan(TPlottFlaeche& target, const TCameraSolver& camera, const TRectifyResult& frame) {
+  TTargetPlan plan;
+  plan.X0 = target.ScanMinX;
+  plan.Y0 = target.ScanMinY;
+  plan.Width = static_cast<std::int64_t>(target.ScanMaxX) - target.ScanMinX + 1;
+  plan.Height = static_cast<std::int64_t>(target.ScanMaxY) - target.ScanMinY + 1;
+  const std::size_t w = static_cast<std::size_t>(plan.Width);
+  const std::size_t h = static_cast<std::size_t>(plan.Height);
+  plan.A0.resize(w);
+  plan.A1.resize(w);
+  plan.A2.resize(w);
+  plan.T.resize(h);
+  plan.Rows.resize(h);
+  const TVector& U = camera.AxisU;
+  const TVector& O = camera.PlaneOrigin;
+  for (std::size_t i = 0; i < w; ++i) {
+    double X = 0, Y = 0, s = 0, t = 0;
+    target.PixelToWorld(plan.X0 + static_cast<std::int32_t>(i), plan.Y0, X, Y, kWindow);
+    OutputToPlane(frame, X, Y, s, t);
+    plan.A0[i] = s * U[0] + O[0];
+    plan.A1[i] = s * U[1] + O[1];
+    plan.A2[i] = s * U[2] + O[2];
+  }
+  for (std::size_t j = 0; j < h; ++j) {
+    const std::int32_t row = plan.Y0 + static_cast<std::int32_t>(j);
+    double X = 0, Y = 0, s = 0, t = 0;
+    target.PixelToWorld(plan.X0, row, X, Y, kWindow);
+    OutputToPlane(frame, X, Y, s, t);
+    plan.T[j] = t;
+    plan.Rows[j] = target.Bitmap->ScanLine(row);
+  }
+  plan.V0 = camera.AxisV[0];
+  plan.V1 = camera.AxisV[1];
+  plan.V2 = camera.AxisV[2];
+  plan.Focal = camera.FocalLength;
+  plan.AndMode = target.Options[AndMode];
+  return plan;
+}
+
+}  // namespace
+
+int WorkerThreadsFor(int requested, long long pixelsPerStep) {
+  if (requested > 0) return std::min(requested, kMaxThreads);
+  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  const long long useful = std::max(1LL, pixelsPerStep / kMinPixelsPerThread);
+  return static_cast<int>(std::min<long long>(std::min(cores, kMaxThreads), useful));
+}
+
+void RectifyRows(const TRectifyJob& job, const TRectifyResult& frame, TRectifyUi& ui) {
+  TPlottFlaeche& source = *job.Source;
+  TPlottFlaeche& target = *job.Target;
+  const TSourceRaster src = SourceRaster(source);
+  const TTargetPlan plan = TargetPlan(target, *job.Camera, frame);
+
+  const std::int64_t total = plan.Width * plan.Height;
+  const std::int64_t sourcePixels = static_cast<std::int64_t>(source.Bitmap->Width()) * source.Bitmap->Height();
+  // The progress steps of the per-pixel pass: a fiftieth of the source in
+  // the preview (2 per step), a hundredth in the full pass (1 per step,
+  // starting at 1). A step of 0 gives one piece and no intermediate steps.
+  const std::int64_t step = sourcePixels / (job.Preview ? 50 : 100);
+  if (!job.Preview) ui.SetProgress(1);
+  const std::int64_t piece = step > 0 ? step : total;
+
+  TWorkers workers(WorkerThreadsFor(job.Threads, piece));
+  const int count = workers.Count();
+  std::vector<TScratch> scratch(static_cast<std::size_t>(count));
+  for (TScratch& s : scratch) {
+    s.Fx.resize(static_cast<std::size_t>(plan.Width));
+    s.Fy.resize(static_cast<std::size_t>(plan.Width));
+  }
+  const bool toScreen = !target.Options[NoScreenUpdate] && target.PaintBox != nullptr;
+
+  for (std::int64_t begin = 0; begin < total;) {
+    const std::int64_t end = std::min(total, begin + piece);
+    // Read once per step: the choice changes only while messages are let through.
+    const bool nearest = job.Preview || ui.NearestOnly();
+    {
+      TCanvasLock lock(target.Bitmap->Canvas());
+      workers.Run([&](int i) {
+        const std::int64_t span = end - begin;
+        ResampleRange(plan, src, nearest, begin + span * i / count, begin + span * (i + 1) / count,
+                      scratch[static_cast<std::size_t>(i)]);
+      });
+      if (toScreen) {
+        const std::int32_t top = plan.Y0 + static_cast<std::int32_t>(begin / plan.Width);
+        const std::int32_t bottom = plan.Y0 + static_cast<std::int32_t>((end - 1) / plan.Width);
+        const TRect rows{plan.X0, top, plan.X0 + static_cast<std::int32_t>(plan.Width), bottom + 1};
+        target.PaintBox->Canvas().CopyRect(rows, target.Bitmap->Canvas(), rows);
+      }
+    }
+    begin = end;
+    if (step > 0 && end % step == 0) {
+      const std::int64_t position = job.Preview ? (2 * end) / step : end / step;
+      ui.SetProgress(static_cast<int>(std::min<std::int64_t>(position, 100)));
+      ui.ProcessMessages();
+    }
+  }
+
+  // The surface is left as its own scan and writes would leave it: cursor
+  // back at the start of the scan, the last pixel as the changed block,
+  // no row addresses cached from before the writes.
+  const std::int32_t lastX = plan.X0 + static_cast<std::int32_t>(plan.Width - 1);
+  const std::int32_t lastY = plan.Y0 + static_cast<std::int32_t>(plan.Height - 1);
+  target.CursorX = plan.X0;
+  target.CursorY = plan.Y0;
+  target.BlockSize = 1;
+  target.DirtyLeft = target.DirtyRight = lastX;
+  target.DirtyTop = target.DirtyBottom = lastY;
+  target.DirtyWidth = target.DirtyHeight = 1;
+  target.RowAIndex = target.RowBIndex = -1;
+  target.RowA = target.RowB = nullptr;
+}
+
+}  // namespace planora::detail

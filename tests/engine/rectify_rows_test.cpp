@@ -1,0 +1,173 @@
+// The row-wise pass against the per-pixel pass: the same bytes for every
+// geometry, sampling, mode and thread count, and the same conversation with
+// the user interface.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/rectify.h"
+#include "engine/rectify_rows.h"
+
+namespace planora {
+namespace {
+
+struct RecordingUi : TRectifyUi {
+  std::vector<std::string> log;  // every call in order, with its argument
+  int stepsSeen = 0;
+  int flipAtStep = -1;  // the user switches the sampling during this step's messages
+  bool nearest = true;
+
+  void BeginRun() override { log.push_back("begin"); }
+  void EndRun() override { log.push_back("end"); }
+  void SetProgress(int p) override { log.push_back("progress " + std::to_string(p)); }
+  void ProcessMessages() override {
+    log.push_back("messages");
+    if (stepsSeen++ == flipAtStep) nearest = !nearest;
+  }
+  bool NearestOnly() override { return nearest; }
+  void CornersUsed(const double[4][2]) override { log.push_back("corners"); }
+  void PreviewShownChanged(bool shown) override { log.push_back(shown ? "shown" : "not shown"); }
+};
+
+struct Picture {
+  int w, h;
+  TPlottFlaeche surface;
+  Picture(int width, int height, std::mt19937& rng) : w(width), h(height) {
+    surface.InitOffscreen(w, h);
+    surface.DefineWindow(1, -w / 2.0, w / 2.0, h / 2.0, -h / 2.0, 0, 1, 0, 1);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (int y = 0; y < h; ++y) {
+      std::uint8_t* row = surface.Bitmap->ScanLine(y);
+      for (int x = 0; x < 3 * w; ++x) row[x] = static_cast<std::uint8_t>(byte(rng));
+    }
+  }
+};
+
+// A target pane of its own size over the same world frame as the picture.
+std::unique_ptr<TPlottFlaeche> Pane(int w, int h, const Picture& pic) {
+  auto pane = std::make_unique<TPlottFlaeche>();
+  pane->InitOffscreen(w, h);
+  pane->DefineWindow(1, -pic.w / 2.0, pic.w / 2.0, pic.h / 2.0, -pic.h / 2.0, 0, 1, 0, 1);
+  pane->Bitmap->Fill(clLime);
+  return pane;
+}
+
+// Corners a, b, c, d near the picture's corners, moved at random: gentle
+// tilts and steep ones whose far edge nearly closes, so that small crops
+// show the plane beyond its horizon.
+bool RandomCamera(TCameraSolver& cam, const Picture& pic, std::mt19937& rng, bool steep = false) {
+  std::uniform_real_distribution<double> jitter(-0.45, 0.45);
+  const double hw = pic.w / 2.0, hh = pic.h / 2.0;
+  const double base[4][2] = {{hw, -hh}, {-hw, -hh}, {-hw, hh}, {hw, hh}};
+  double q[8];
+  // Every eighth marker is an axis-parallel rectangle of whole pixels: the mapping is then a
+  // plain enlargement whose sample positions often fall exactly halfway between pixels.
+  const bool square = std::uniform_int_distribution<int>(0, 7)(rng) == 0;
+  const double fx = square ? std::floor(hw * (0.5 + jitter(rng))) : 0, fy = square ? std::floor(hh * (0.5 + jitter(rng))) : 0;
+  for (int k = 0; k < 4; ++k) {
+    if (square) {
+      q[2 * k] = base[k][0] > 0 ? fx : -fx;
+      q[2 * k + 1] = base[k][1] > 0 ? fy : -fy;
+      continue;
+    }
+    q[2 * k] = base[k][0] * (0.7 + jitter(rng));
+    q[2 * k + 1] = base[k][1] * (0.7 + jitter(rng));
+    if (steep && k < 2) q[2 * k] *= 0.15;  // the upper edge far away
+  }
+  cam.Diagonal = std::hypot(pic.w, pic.h);
+  cam.SetCorners(q[0], q[1], q[2], q[3], q[4], q[5], q[6], q[7]);
+  cam.FocalRatio = 1.0;
+  if (!cam.SolveCamera()) return false;
+  cam.EstimateFocalRatio();
+  return cam.FrameValid();
+}
+
+TEST(RectifyRows, SameBytesAsThePerPixelPass) {
+  std::mt19937 rng(20261208);
+  std::uniform_int_distribution<int> size(2, 90);  // one pixel has no world extent to divide by
+  std::uniform_int_distribution<int> crop(-5, 110);
+  int runs = 0, withRed = 0, blends = 0;
+  for (int trial = 0; trial < 160; ++trial) {
+    Picture pic(size(rng) + (trial % 7 == 0 ? 200 : 0), size(rng), rng);
+    TCameraSolver cam;
+    const bool steep = trial % 4 == 1;
+    if (!RandomCamera(cam, pic, rng, steep)) continue;
+    // The preview's pane is smaller or larger than the picture; the full pass is the picture's size.
+    const bool preview = trial % 3 == 0;
+    const int tw = preview ? size(rng) : pic.w;
+    const int th = preview ? size(rng) : pic.h;
+    const int p = (trial % 5 == 0 || steep) ? 1 + trial % 13 : crop(rng);
+
+    RecordingUi refUi;
+    refUi.nearest = trial % 2 == 0;
+    auto want = Pane(tw, th, pic);
+    try {
+      Rectify({&cam, &pic.surface, want.get(), preview, p, pic.w, pic.h, nullptr, true, 0}, refUi);
+    } catch (const ERectifyError&) {
+      continue;  // a frame the corners cannot give: both paths refuse alike (below)
+    }
+    for (int threads : {1, 2, 3, 0}) {
+      RecordingUi ui;
+      ui.nearest = refUi.nearest;
+      auto got = Pane(tw, th, pic);
+      Rectify({&cam, &pic.surface, got.get(), preview, p, pic.w, pic.h, nullptr, false, threads}, ui);
+      ASSERT_TRUE(*got->Bitmap == *want->Bitmap)
+          << "trial " << trial << " threads " << threads << " picture " << pic.w << "x" << pic.h << " pane "
+          << tw << "x" << th << " crop " << p << (preview ? " preview" : refUi.nearest ? " nearest" : " bilinear");
+      ASSERT_EQ(ui.log, refUi.log) << "trial " << trial;
+      EXPECT_EQ(got->CursorX, want->CursorX);
+      EXPECT_EQ(got->CursorY, want->CursorY);
+    }
+    ++runs;
+    blends += !preview && !refUi.nearest;
+    for (int y = 0; y < th && withRed == runs - 1; ++y)
+      for (int x = 0; x < tw; ++x)
+        if (want->Bitmap->Pixel(x, y) == NoSourceColor) {
+          ++withRed;
+          break;
+        }
+  }
+  // The random geometry really covered what it is meant to.
+  EXPECT_GT(runs, 100);
+  EXPECT_GT(blends, 20);
+  EXPECT_GT(withRed, 10);
+}
+
+TEST(RectifyRows, SamplingSwitchedDuringARunTakesEffectAtTheSameStep) {
+  std::mt19937 rng(7);
+  Picture pic(120, 90, rng);
+  TCameraSolver cam;
+  ASSERT_TRUE(RandomCamera(cam, pic, rng));
+  RecordingUi refUi, ui;
+  refUi.flipAtStep = ui.flipAtStep = 40;  // after the initial message and 39 steps
+  auto want = Pane(120, 90, pic);
+  auto got = Pane(120, 90, pic);
+  Rectify({&cam, &pic.surface, want.get(), false, 80, 120, 90, nullptr, true, 0}, refUi);
+  Rectify({&cam, &pic.surface, got.get(), false, 80, 120, 90, nullptr, false, 2}, ui);
+  EXPECT_TRUE(*got->Bitmap == *want->Bitmap);
+  EXPECT_FALSE(ui.nearest);
+  // Both samplings really occur in the result: against an all-nearest run the rows differ only
+  // after the switch.
+  RecordingUi plain;
+  auto nearest = Pane(120, 90, pic);
+  Rectify({&cam, &pic.surface, nearest.get(), false, 80, 120, 90, nullptr, false, 1}, plain);
+  int firstDiff = -1;
+  for (int i = 0; i < 120 * 90 && firstDiff < 0; ++i)
+    if (nearest->Bitmap->Pixel(i % 120, i / 120) != got->Bitmap->Pixel(i % 120, i / 120)) firstDiff = i;
+  EXPECT_GE(firstDiff, 39 * (120 * 90 / 100));
+}
+
+TEST(RectifyRows, ThreadsFollowTheRequestOrTheWork) {
+  EXPECT_EQ(detail::WorkerThreadsFor(3, 10), 3);
+  EXPECT_EQ(detail::WorkerThreadsFor(1, 1 << 30), 1);
+  EXPECT_EQ(detail::WorkerThreadsFor(0, 3773), 1);  // a preview pane's step: not worth a second thread
+  EXPECT_GE(detail::WorkerThreadsFor(0, 200000), 1);
+  EXPECT_LE(detail::WorkerThreadsFor(0, 200000), 64);
+}
+
+}  // namespace
+}  // namespace planora
