@@ -1,5 +1,7 @@
 #include "engine/rectify_rows.h"
 
+#include "engine/rectify_kernels.h"
+
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
@@ -24,14 +26,6 @@ constexpr int kWindow = 1;
 constexpr long long kMinPixelsPerThread = 32768;
 constexpr int kMaxThreads = 64;
 
-// What the pass needs of the source surface, taken out of the pixel loop:
-// window 1's mapping and the address of every row.
-struct TSourceRaster {
-  std::vector<const std::uint8_t*> Rows;  // by pixel row, 0 = top
-  double XOffset = 0, XScale = 0, YOffset = 0, YScale = 0;
-  double MaxX = 0, MaxY = 0;  // as doubles: the bounds tests run on unrounded positions
-};
-
 // The target side: for each scanned column the plane point's part that
 // does not depend on the row (s * U + O, the first two terms of the
 // projection in the order the camera adds them), for each scanned row its
@@ -46,133 +40,31 @@ struct TTargetPlan {
   bool AndMode = false;
 };
 
-// Scratch of one worker: the source positions of one row segment.
-struct TScratch {
-  std::vector<double> Fx, Fy;
-};
-
-// The projection of a row segment onto the source's pixel grid, kept free
-// of branches so that the compiler can vectorise it; the clone for AVX2 is
-// chosen at run time, and since contraction into fused multiply-adds is off
-// it computes exactly what the default clone computes. Points at or behind
-// the camera get NaN, which every bounds test below rejects; their depth is
-// replaced before the division so that it never divides by zero.
-__attribute__((target_clones("avx2", "default"))) void ProjectSegment(
-    const double* a0, const double* a1, const double* a2, std::int64_t n, double tv0, double tv1, double tv2,
-    double focal, double xOffset, double xScale, double yOffset, double yScale, double* fx, double* fy) {
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  for (std::int64_t i = 0; i < n; ++i) {
-    const double p0 = a0[i] + tv0;
-    const double p1 = a1[i] + tv1;
-    const double p2 = a2[i] + tv2;
-    const bool visible = p2 > 0.0;
-    const double depth = visible ? p2 : 1.0;
-    const double k = focal / depth;
-    const double x = p0 * k;
-    const double y = p1 * k;
-    const double px = (x - xOffset) * xScale;
-    const double py = (y - yOffset) * yScale;
-    fx[i] = visible ? px : nan;
-    fy[i] = visible ? py : nan;
-  }
-}
-
-// Pure red; in and-mode red 255 keeps the existing red and clears the rest.
-inline void StoreRed(std::uint8_t* out, bool andMode) {
-  out[0] = 0;
-  out[1] = 0;
-  if (!andMode) out[2] = 255;
-}
-
-inline void Store(std::uint8_t* out, std::uint8_t b, std::uint8_t g, std::uint8_t r, bool andMode) {
-  if (andMode) {
-    out[0] &= b;
-    out[1] &= g;
-    out[2] &= r;
-  } else {
-    out[0] = b;
-    out[1] = g;
-    out[2] = r;
-  }
-}
-
-// Nearest pixel: the position rounded to the nearest integer, ties to even,
-// exactly as the surface's pixel conversion rounds; positions that would not
-// fit 32 bits fail the bounds test just as they fail that conversion.
-void SampleNearest(const TSourceRaster& src, const double* fx, const double* fy, std::int64_t n,
-                   std::uint8_t* out, bool andMode) {
-  for (std::int64_t i = 0; i < n; ++i, out += 3) {
-    const double rx = __builtin_roundeven(fx[i]);
-    const double ry = __builtin_roundeven(fy[i]);
-    if (rx >= 0.0 && rx <= src.MaxX && ry >= 0.0 && ry <= src.MaxY) {
-      const std::uint8_t* p = src.Rows[static_cast<std::size_t>(src.MaxY - ry)] + 3 * static_cast<std::size_t>(rx);
-      Store(out, p[0], p[1], p[2], andMode);
-    } else {
-      StoreRed(out, andMode);
-    }
-  }
-}
-
-// One channel of the bilinear blend, summed in the surface's order.
-inline std::uint8_t Blend(int c1, int c2, int c3, int c4, double w1, double w2, double w3, double w4) {
-  double s = 0;
-  s = s + c1 * w1;
-  s = s + c2 * w2;
-  s = s + c3 * w3;
-  s = s + c4 * w4;
-  const double v = __builtin_roundeven(s);
-  return static_cast<std::uint8_t>(v > 255.0 ? 255.0 : v);
-}
-
-// Bilinear blend of the pixel at the floor of the position, its right
-// neighbour and the two above them; red where that neighbourhood is not
-// wholly inside the picture (the surface's rule, row above = pixel row - 1).
-void SampleBilinear(const TSourceRaster& src, const double* fx, const double* fy, std::int64_t n,
-                    std::uint8_t* out, bool andMode) {
-  for (std::int64_t i = 0; i < n; ++i, out += 3) {
-    const double ix = std::floor(fx[i]);
-    const double k = std::floor(fy[i]);
-    if (!(ix >= 0.0 && ix + 1 <= src.MaxX && k >= 0.0 && k <= src.MaxY - 1)) {
-      StoreRed(out, andMode);
-      continue;
-    }
-    const double wx = fx[i] - ix;
-    const double ux = 1 - wx;
-    const double wy = fy[i] - k;
-    const double uy = 1 - wy;
-    const double w1 = ux * uy;
-    const double w2 = ux * wy;
-    const double w3 = wx * uy;
-    const double w4 = wx * wy;
-    const std::size_t rowL = static_cast<std::size_t>(src.MaxY - k);
-    const std::size_t col = 3 * static_cast<std::size_t>(ix);
-    const std::uint8_t* n1 = src.Rows[rowL] + col;  // lower left
-    const std::uint8_t* n2 = src.Rows[rowL - 1] + col;  // upper left
-    const std::uint8_t* n3 = n1 + 3;  // lower right
-    const std::uint8_t* n4 = n2 + 3;  // upper right
-    Store(out, Blend(n1[0], n2[0], n3[0], n4[0], w1, w2, w3, w4), Blend(n1[1], n2[1], n3[1], n4[1], w1, w2, w3, w4),
-          Blend(n1[2], n2[2], n3[2], n4[2], w1, w2, w3, w4), andMode);
-  }
-}
+// Row segments are worked in blocks of this many pixels, so that the
+// scratch stays in the first-level cache.
+constexpr std::int64_t kBlock = 512;
 
 // Target pixels [begin, end) in scan order (rows from the top, each from the
 // left), cut into row segments.
 void ResampleRange(const TTargetPlan& plan, const TSourceRaster& src, bool nearest, std::int64_t begin,
-                   std::int64_t end, TScratch& scratch) {
+                   std::int64_t end, TScratch& w) {
+  const TKernels& kernels = Kernels();
   while (begin < end) {
     const std::int64_t row = begin / plan.Width;
     const std::int64_t col = begin % plan.Width;
-    const std::int64_t n = std::min(plan.Width - col, end - begin);
+    const std::int64_t n = std::min({plan.Width - col, end - begin, kBlock});
     const double t = plan.T[static_cast<std::size_t>(row)];
     const std::size_t c = static_cast<std::size_t>(col);
-    ProjectSegment(plan.A0.data() + c, plan.A1.data() + c, plan.A2.data() + c, n, t * plan.V0, t * plan.V1,
-                   t * plan.V2, plan.Focal, src.XOffset, src.XScale, src.YOffset, src.YScale, scratch.Fx.data(),
-                   scratch.Fy.data());
+    const TBlock block{plan.A0.data() + c, plan.A1.data() + c, plan.A2.data() + c, n,
+                       t * plan.V0,         t * plan.V1,         t * plan.V2,         plan.Focal};
+    kernels.Project(block, src, w);
     std::uint8_t* out = plan.Rows[static_cast<std::size_t>(row)] + 3 * c;
     if (nearest) {
-      SampleNearest(src, scratch.Fx.data(), scratch.Fy.data(), n, out, plan.AndMode);
+      kernels.LocateNearest(src, n, w);
+      GatherNearest(src, w, n, out, plan.AndMode);
     } else {
-      SampleBilinear(src, scratch.Fx.data(), scratch.Fy.data(), n, out, plan.AndMode);
+      kernels.LocateBilinear(src, n, w);
+      kernels.Blend(src, w, n, out, plan.AndMode);
     }
     begin += n;
   }
@@ -332,10 +224,7 @@ void RectifyRows(const TRectifyJob& job, const TRectifyResult& frame, TRectifyUi
   TWorkers workers(WorkerThreadsFor(job.Threads, piece));
   const int count = workers.Count();
   std::vector<TScratch> scratch(static_cast<std::size_t>(count));
-  for (TScratch& s : scratch) {
-    s.Fx.resize(static_cast<std::size_t>(plan.Width));
-    s.Fy.resize(static_cast<std::size_t>(plan.Width));
-  }
+  for (TScratch& s : scratch) s.Resize(static_cast<std::size_t>(std::min(plan.Width, kBlock)));
   const bool toScreen = !target.Options[NoScreenUpdate] && target.PaintBox != nullptr;
 
   for (std::int64_t begin = 0; begin < total;) {

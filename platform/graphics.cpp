@@ -552,7 +552,7 @@ void TBitmap::SetSize(int w, int h) {
   // Rows are padded to whole 32-bit words, as device-independent bitmaps are.
   const i64 stride = (i64{w} * kBytesPerPixel + 3) / 4 * 4;
   if (stride > std::numeric_limits<int>::max()) throw std::length_error("bitmap too wide");
-  std::vector<std::uint8_t> data(static_cast<std::size_t>(stride) * static_cast<std::size_t>(h), 0);
+  std::vector<std::uint8_t> data(static_cast<std::size_t>(stride) * static_cast<std::size_t>(h) + kTrailingBytes, 0);
   const std::size_t keepBytes = static_cast<std::size_t>(std::min(w, width_)) * kBytesPerPixel;
   const int keepRows = std::min(h, height_);
   for (int y = 0; y < keepRows && keepBytes > 0; ++y)

@@ -140,6 +140,10 @@ class TCanvasLock {
 // padded to a multiple of four bytes. Any width: every column is reachable.
 class TBitmap {
  public:
+  // Readable (zero) bytes after the last row, so that a pixel can be read
+  // and written as one 32-bit word even at the very end of the bitmap.
+  static constexpr int kTrailingBytes = 4;
+
   TBitmap();
   TBitmap(int width, int height);
   TBitmap(const TBitmap&) = delete;

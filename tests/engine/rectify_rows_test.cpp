@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "engine/rectify.h"
+#include "engine/rectify_kernels.h"
 #include "engine/rectify_rows.h"
 
 namespace planora {
@@ -110,13 +112,19 @@ TEST(RectifyRows, SameBytesAsThePerPixelPass) {
     } catch (const ERectifyError&) {
       continue;  // a frame the corners cannot give: both paths refuse alike (below)
     }
-    for (int threads : {1, 2, 3, 0}) {
+    // Each thread count on the scalar kernels and, where the processor has them, the vector ones.
+    for (int threads : {1, 2, 3, 0, -1, -3}) {
+      const bool vector = threads >= 0;
+      if (vector && !detail::VectorKernelsAvailable()) continue;
+      threads = std::abs(threads);
+      const bool was = detail::UseVectorKernels(vector);
       RecordingUi ui;
       ui.nearest = refUi.nearest;
       auto got = Pane(tw, th, pic);
       Rectify({&cam, &pic.surface, got.get(), preview, p, pic.w, pic.h, nullptr, false, threads}, ui);
+      detail::UseVectorKernels(was);
       ASSERT_TRUE(*got->Bitmap == *want->Bitmap)
-          << "trial " << trial << " threads " << threads << " picture " << pic.w << "x" << pic.h << " pane "
+          << "trial " << trial << " threads " << threads << (vector ? " vector" : " scalar") << " picture " << pic.w << "x" << pic.h << " pane "
           << tw << "x" << th << " crop " << p << (preview ? " preview" : refUi.nearest ? " nearest" : " bilinear");
       ASSERT_EQ(ui.log, refUi.log) << "trial " << trial;
       EXPECT_EQ(got->CursorX, want->CursorX);
