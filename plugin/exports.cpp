@@ -1,0 +1,37 @@
+// The registration exports the host calls before Execute. Execute lives with
+// the library itself, next to the window it runs.
+#include "platform/forms.h"
+#include "plugin/planora_plugin.h"
+#include "plugin/plgint.h"
+#include "plugin/plugin.h"
+#include "plugin/versionsinfo.h"
+
+using namespace planora;
+
+extern "C" {
+
+PLANORA_EXPORT int32_t PLANORA_STDCALL RegisterCompatibility(void) { return 1; }
+
+PLANORA_EXPORT void* PLANORA_STDCALL RegisterApplication(void) { return &Application; }
+
+PLANORA_EXPORT TPluginLanguage* PLANORA_STDCALL RegisterPluginLanguage(void) { return &PluginLanguage; }
+
+PLANORA_EXPORT TPluginHeader* PLANORA_STDCALL RegisterPluginHeader(void) {
+  try {
+    SetPluginKind(PluginKindIndex);
+    SetPluginAuthor(PluginAuthor);
+    SetPluginVersion(ModuleVersion());
+    SetPluginName(PluginName);
+    SetPluginDescription(PluginDescription);
+  } catch (...) {
+    // Only memory can run out here; the host still gets the record, with
+    // whatever could be filled, rather than an exception it cannot catch.
+  }
+  return &PluginHeader;
+}
+
+PLANORA_EXPORT THostRecord* PLANORA_STDCALL RegisterPluginStruct(void) { return &HostRecord; }
+
+PLANORA_EXPORT TPluginBitmap* PLANORA_STDCALL RegisterPluginGlyph(void) { return NewPluginGlyph(); }
+
+}  // extern "C"
