@@ -1,12 +1,16 @@
 # Set-up, build and tests. `make test` installs what is missing (as root with
 # apt-get; otherwise it prints the one line to run), configures, builds in
-# build/ and runs every test. `make sanitize` does the same with
+# build/ and runs every test. `make run` rectifies the bundled sample photo
+# and puts the estimates beside the truth it was rendered from. `make bench`
+# times the resampling. `make sanitize` runs the tests with
 # AddressSanitizer and UndefinedBehaviorSanitizer in build-sanitize/.
 
 PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev pkg-config libjpeg62-turbo-dev libpng-dev libtiff-dev
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build test sanitize clean
+SAMPLE := resources/samples/poster
+
+.PHONY: all deps build test run bench sanitize clean
 
 all: build
 
@@ -30,6 +34,15 @@ build: deps
 
 test: build
 	ctest --test-dir build --output-on-failure -j $(JOBS)
+
+run: build
+	build/apps/rectify/planora-rectify --corners $$(cat $(SAMPLE).corners) \
+	  --report build/poster-report.json $(SAMPLE).jpg build/poster-rectified.jpg
+	@echo "Rectified photo: build/poster-rectified.jpg   report: build/poster-report.json"
+	build/tools/planora-compare-sample $(SAMPLE).json build/poster-report.json
+
+bench: build
+	build/bench/planora-bench
 
 sanitize: deps
 	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DPLANORA_SANITIZE=ON

@@ -11,9 +11,13 @@
 //
 // Coordinates are those of the camera solver: picture pixels from the
 // picture centre, x to the right, y downwards, a picture point (x, y) seen
-// along the ray (x, y, focal length). Pixel column c, row r has its centre at
-// (c - width/2, r - height/2), so a "pixel_corners" entry is the column and
-// row of the pixel the corner falls on.
+// along the ray (x, y, focal length). Pixels sit where the rectification
+// window's coordinate window puts them: the first column at -width/2, the
+// last at +width/2, so column c is at c * width / (width - 1) - width/2 (and
+// likewise for rows); a "pixel_corners" entry converts back the same way.
+//
+// Also writes poster.corners, the world corners as one line
+// "AX,AY,BX,BY,CX,CY,DX,DY" for the batch tool's --corners.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -255,6 +259,10 @@ TColour Shade(double s, double t) {
 
 std::uint8_t Byte(double v) { return static_cast<std::uint8_t>(std::lround(std::clamp(v, 0.0, 255.0))); }
 
+// World units per pixel step, as window 1 spans the picture.
+constexpr double kPixelX = kWidth / (kWidth - 1.0);
+constexpr double kPixelY = kHeight / (kHeight - 1.0);
+
 planora::TPhoto Render(const TPlane& plane) {
   planora::TPhoto photo;
   photo.Width = kWidth;
@@ -268,8 +276,8 @@ planora::TPhoto Render(const TPlane& plane) {
       TColour sum;
       for (int j = 0; j < kSuper; ++j) {
         for (int i = 0; i < kSuper; ++i) {
-          const double x = col - kWidth / 2.0 + (i + 0.5) / kSuper - 0.5;
-          const double y = row - kHeight / 2.0 + (j + 0.5) / kSuper - 0.5;
+          const double x = (col + (i + 0.5) / kSuper - 0.5) * kPixelX - kWidth / 2.0;
+          const double y = (row + (j + 0.5) / kSuper - 0.5) * kPixelY - kHeight / 2.0;
           const TVec ray{x, y, f};
           const double along = planeDistance / Dot(plane.Normal, ray);
           TColour c{90, 110, 140};  // beyond the wall's horizon; does not occur with this pose
@@ -300,11 +308,12 @@ std::string Number(double v, int decimals = 6) {
 
 std::string Json(const std::array<std::array<double, 2>, 4>& corners) {
   const char* names[4] = {"a", "b", "c", "d"};
-  const auto pairs = [&](double dx, double dy) {
+  const auto pairs = [&](bool pixels) {
     std::string s = "{";
     for (int i = 0; i < 4; ++i) {
-      s += std::string(i > 0 ? ", " : "") + "\"" + names[i] + "\": [" + Number(corners[i][0] + dx) + ", " +
-           Number(corners[i][1] + dy) + "]";
+      const double x = pixels ? (corners[i][0] + kWidth / 2.0) / kPixelX : corners[i][0];
+      const double y = pixels ? (corners[i][1] + kHeight / 2.0) / kPixelY : corners[i][1];
+      s += std::string(i > 0 ? ", " : "") + "\"" + names[i] + "\": [" + Number(x) + ", " + Number(y) + "]";
     }
     return s + "}";
   };
@@ -313,9 +322,15 @@ std::string Json(const std::array<std::array<double, 2>, 4>& corners) {
   json += "  \"height\": " + std::to_string(kHeight) + ",\n";
   json += "  \"focal_ratio\": " + Number(kFocalRatio, 12) + ",\n";
   json += "  \"aspect_ratio\": " + Number(kPosterW / kPosterH, 12) + ",\n";
-  json += "  \"corners\": " + pairs(0, 0) + ",\n";
-  json += "  \"pixel_corners\": " + pairs(kWidth / 2.0, kHeight / 2.0) + "\n";
+  json += "  \"corners\": " + pairs(false) + ",\n";
+  json += "  \"pixel_corners\": " + pairs(true) + "\n";
   return json + "}\n";
+}
+
+std::string CornerList(const std::array<std::array<double, 2>, 4>& corners) {
+  std::string s;
+  for (int i = 0; i < 8; ++i) s += (i > 0 ? "," : "") + Number(corners[i / 2][i % 2]);
+  return s + "\n";
 }
 
 // Small text through a temporary file and a rename, like every file the
@@ -361,6 +376,7 @@ int main(int argc, char** argv) {
   try {
     planora::WritePhoto(folder + "/poster.jpg", Render(plane), {kJpegQuality});
     WriteText(folder + "/poster.json", Json(corners));
+    WriteText(folder + "/poster.corners", CornerList(corners));
   } catch (const planora::Exception& e) {
     std::cerr << "render-sample: " << e.Message() << "\n";
     return 1;

@@ -298,6 +298,27 @@ class TTempFile {
   bool Committed = false;
 };
 
+struct TTarget {
+  std::string Folder, Name;
+};
+
+// The folder and name of a file about to be written, after checking that
+// the folder exists and the name is not a folder.
+TTarget CheckTarget(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  TTarget t;
+  t.Folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  t.Name = slash == std::string::npos ? path : path.substr(slash + 1);
+  struct stat st {};
+  if (::stat(t.Folder.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) FailWrite(path, "the folder \"" + t.Folder + "\" does not exist");
+    FailWrite(path, "the folder \"" + t.Folder + "\" cannot be reached: " + ErrnoText(errno));
+  }
+  if (!S_ISDIR(st.st_mode)) FailWrite(path, "\"" + t.Folder + "\" is not a folder");
+  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) FailWrite(path, "it is a folder");
+  return t;
+}
+
 struct TFileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
@@ -336,18 +357,9 @@ void WritePhoto(const std::string& path, const TPhoto& photo, const TWriteOption
   if (format == TOutFormat::Jpeg && (options.JpegQuality < 1 || options.JpegQuality > 100))
     FailWrite(path, "JPEG quality " + std::to_string(options.JpegQuality) + " is outside 1..100");
 
-  const std::size_t slash = path.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  struct stat st {};
-  if (::stat(folder.c_str(), &st) != 0) {
-    if (errno == ENOENT || errno == ENOTDIR) FailWrite(path, "the folder \"" + folder + "\" does not exist");
-    FailWrite(path, "the folder \"" + folder + "\" cannot be reached: " + ErrnoText(errno));
-  }
-  if (!S_ISDIR(st.st_mode)) FailWrite(path, "\"" + folder + "\" is not a folder");
-  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) FailWrite(path, "it is a folder");
-
-  TTempFile temp(path, folder, name);
+  const TTarget target = CheckTarget(path);
+  TTempFile temp(path, target.Folder, target.Name);
+  const std::string& folder = target.Folder;
   switch (format) {
     case TOutFormat::Jpeg:
       EncodeThroughStream(path, temp.Descriptor(),
@@ -367,6 +379,22 @@ void WritePhoto(const std::string& path, const TPhoto& photo, const TWriteOption
       break;
   }
   temp.Commit(folder);
+}
+
+void WriteFileAtomically(const std::string& path, const std::string& bytes) {
+  using namespace imageio;
+  const TTarget target = CheckTarget(path);
+  TTempFile temp(path, target.Folder, target.Name);
+  const char* p = bytes.data();
+  std::size_t left = bytes.size();
+  while (left > 0) {
+    const ssize_t n = ::write(temp.Descriptor(), p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) FailWrite(path, ErrnoText(errno));
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  temp.Commit(target.Folder);
 }
 
 }  // namespace planora

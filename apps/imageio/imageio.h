@@ -56,4 +56,8 @@ TPhoto ReadPhoto(const std::string& path, const TReadLimits& limits = {});
 // it was and no half-written file behind.
 void WritePhoto(const std::string& path, const TPhoto& photo, const TWriteOptions& options = {});
 
+// Any file (a report, say) written the same safe way: a temporary file
+// beside the target, renamed over it once complete.
+void WriteFileAtomically(const std::string& path, const std::string& bytes);
+
 }  // namespace planora

@@ -1,0 +1,447 @@
+#include "apps/rectify/batch.h"
+
+#include <algorithm>
+#include <chrono>
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <ostream>
+#include <sstream>
+
+#include "apps/imageio/imageio.h"
+#include "apps/rectify/report.h"
+#include "engine/camera.h"
+#include "engine/rectify.h"
+#include "platform/inifiles.h"
+#include "plot/glib2.h"
+#include "window/fingerprint.h"
+
+namespace planora {
+
+namespace {
+
+constexpr int kWindow = 1;
+const char* const kSection = "Planroa";
+const char* const kCornerNames = "abcd";
+
+// ----------------------------------------------------------------- arguments
+
+int ParseWhole(const std::string& option, const std::string& text, int low, int high) {
+  std::int32_t value = 0;
+  // Only plain decimal digits: "0x10" or "$10" would be a surprise here.
+  const bool digits = !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  if (!digits || !TryStrToInt(text, value) || value < low || value > high) {
+    throw EUsageError(option + " must be a whole number from " + std::to_string(low) + " to " +
+                      std::to_string(high) + ", not \"" + text + "\"");
+  }
+  return value;
+}
+
+std::vector<double> ParseCorners(const std::string& option, const std::string& text) {
+  std::vector<double> values;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = text.find(',', start);
+    const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    double v = 0;
+    if (!TryStrToFloat(item, v, '.') || !std::isfinite(v)) {
+      throw EUsageError(option + ": \"" + item + "\" is not a finite number (use a point as decimal separator)");
+    }
+    values.push_back(v);
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  if (values.size() != 8) {
+    throw EUsageError(option + " needs eight numbers AX,AY,BX,BY,CX,CY,DX,DY; got " + std::to_string(values.size()));
+  }
+  return values;
+}
+
+// ------------------------------------------------------------------ progress
+
+// A progress bar on the terminal; silent when standard error is not one.
+class TTerminalUi : public TRectifyUi {
+ public:
+  TTerminalUi(std::ostream& err, bool show, bool nearest) : err_(err), show_(show), nearest_(nearest) {}
+  void BeginRun() override { Draw(0); }
+  void EndRun() override {
+    if (show_ && drawn_ >= 0) err_ << "\n" << std::flush;
+  }
+  void SetProgress(int position) override { Draw(position); }
+  void ProcessMessages() override {}
+  bool NearestOnly() override { return nearest_; }
+  void CornersUsed(const double[4][2]) override {}
+  void PreviewShownChanged(bool) override {}
+
+ private:
+  void Draw(int position) {
+    if (!show_ || position == drawn_) return;
+    drawn_ = position;
+    constexpr int kWidth = 40;
+    const int filled = position * kWidth / 100;
+    err_ << "\rRectifying [" << std::string(static_cast<std::size_t>(filled), '#')
+         << std::string(static_cast<std::size_t>(kWidth - filled), '.') << "] " << position << " %" << std::flush;
+  }
+
+  std::ostream& err_;
+  bool show_;
+  bool nearest_;
+  int drawn_ = -1;
+};
+
+// ------------------------------------------------------------------- corners
+
+// Picture pixel (column, row) to world units with window 1 of a surface of
+// the picture's size, as the surface converts whole pixels, here for
+// fractional ones too.
+void PixelToWorld(const TPlottFlaeche& surface, double px, double py, double& x, double& y) {
+  const PlotWindow& w = surface.Windows[kWindow];
+  x = px / w.XScale + w.XOffset;
+  y = (surface.MaxY - py) / w.YScale + w.YOffset;
+}
+
+// The marker's corners of a settings file, when it belongs to this picture.
+struct TSettings {
+  bool Matches = false;
+  double Corners[4][2] = {};
+  int Crop = 90;
+};
+
+TSettings ReadSettings(const std::string& path, const TBitmap& picture) {
+  std::FILE* probe = std::fopen(path.c_str(), "rb");
+  if (probe == nullptr) throw EInOutError("Cannot read the settings file \"" + path + "\": " + std::strerror(errno));
+  std::fclose(probe);
+  TIniFile ini(path);
+  TSettings s;
+  const std::int32_t stored = ini.ReadInteger(kSection, "Inhash", 0);
+  const char* const keys[8] = {"Selection_a0", "Selection_a1", "Selection_b0", "Selection_b1",
+                               "Selection_c0", "Selection_c1", "Selection_d0", "Selection_d1"};
+  for (int k = 0; k < 8; ++k) s.Corners[k / 2][k % 2] = ini.ReadFloat(kSection, keys[k], 0);
+  s.Crop = std::clamp<std::int32_t>(ini.ReadInteger(kSection, "Original_Groesse", 90), 1, 100);
+  s.Matches = stored == Fingerprint(picture);
+  return s;
+}
+
+std::string CornerText(const double c[2]) {
+  std::ostringstream o;
+  o.imbue(std::locale::classic());
+  o << "(" << c[0] << ", " << c[1] << ")";
+  return o.str();
+}
+
+// The four corners of the run in world units, sorted, each inside the
+// picture as the marker read judges it (on the window's border counts).
+void ResolveCorners(const TBatchOptions& o, const TPlottFlaeche& source, const TBitmap& picture, double corners[4][2],
+                    int& crop, std::ostream& err) {
+  crop = 90;
+  bool have = false;
+  if (!o.SettingsFile.empty()) {
+    const TSettings s = ReadSettings(o.SettingsFile, picture);
+    crop = s.Crop;
+    if (s.Matches && !o.Corners) {
+      std::copy(&s.Corners[0][0], &s.Corners[0][0] + 8, &corners[0][0]);
+      have = true;
+    } else if (!s.Matches && !o.Corners) {
+      throw EUsageError("the settings file \"" + o.SettingsFile +
+                        "\" holds the marker of another picture (its \"Inhash\" does not match this photo); "
+                        "give the corners with --corners or --pixel-corners");
+    } else if (!s.Matches) {
+      err << "note: the settings file belongs to another picture; only its crop size is used\n";
+    }
+  }
+  if (o.Crop) crop = *o.Crop;
+  if (o.Corners) {
+    const std::vector<double>& v = *o.Corners;
+    for (int k = 0; k < 4; ++k) {
+      if (o.PixelCorners) {
+        PixelToWorld(source, v[2 * k], v[2 * k + 1], corners[k][0], corners[k][1]);
+      } else {
+        corners[k][0] = v[2 * k];
+        corners[k][1] = v[2 * k + 1];
+      }
+    }
+    have = true;
+  }
+  if (!have) throw EUsageError("no corners: give --corners, --pixel-corners or --settings");
+
+  SortCornersLikeMarker(corners);
+  const PlotWindow& w = source.Windows[kWindow];
+  for (int k = 0; k < 4; ++k) {
+    const double x = corners[k][0], y = corners[k][1];
+    if (!(w.XMin <= x && x <= w.XMax && w.YMin <= y && y <= w.YMax)) {
+      std::ostringstream m;
+      m.imbue(std::locale::classic());
+      m << "corner " << kCornerNames[k] << " " << CornerText(corners[k]) << " lies outside the picture, which spans "
+        << w.XMin << " .. " << w.XMax << " in x and " << w.YMin << " .. " << w.YMax
+        << " in y (world units: pixels from the centre, y down)";
+      throw ECornerError(m.str());
+    }
+  }
+}
+
+// ---------------------------------------------------------------------- run
+
+// Width over height of the marked rectangle on the object's plane.
+double AspectRatio(const TCameraSolver& cam) {
+  const TVector* c[4] = {&cam.CornerA, &cam.CornerB, &cam.CornerC, &cam.CornerD};
+  double s[4], t[4];
+  for (int k = 0; k < 4; ++k) {
+    if (!cam.ImageToPlane((*c[k])[0], (*c[k])[1], s[k], t[k])) return std::nan("");
+  }
+  auto side = [&](int i, int j) { return std::hypot(s[i] - s[j], t[i] - t[j]); };
+  return (side(0, 1) + side(3, 2)) / 2 / ((side(1, 2) + side(0, 3)) / 2);
+}
+
+std::unique_ptr<TPlottFlaeche> PictureSurface(int w, int h) {
+  auto s = std::make_unique<TPlottFlaeche>();
+  s->InitOffscreen(w, h);
+  // Window 1 as the rectification window defines it, the half sizes unrounded.
+  s->DefineWindow(kWindow, -w / 2.0, w / 2.0, h / 2.0, -h / 2.0, 0, 1, 0, 1);
+  return s;
+}
+
+// The decoded photo as the 24-bit bitmap a host hands over.
+std::unique_ptr<TBitmap> PictureBitmap(const TPhoto& photo) {
+  auto bitmap = std::make_unique<TBitmap>(photo.Width, photo.Height);
+  const std::size_t rowBytes = static_cast<std::size_t>(photo.Width) * 3;
+  for (int y = 0; y < photo.Height; ++y)
+    std::memcpy(bitmap->ScanLine(y), photo.Pixels.data() + static_cast<std::size_t>(y) * rowBytes, rowBytes);
+  return bitmap;
+}
+
+int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progressBar) {
+  const auto started = std::chrono::steady_clock::now();
+  TPhoto photo = ReadPhoto(o.Input);
+  const int W = photo.Width, H = photo.Height;
+  if (W < 2 || H < 2) {
+    throw EInOutError("\"" + o.Input + "\" is " + std::to_string(W) + " x " + std::to_string(H) +
+                      " pixels; a photo to rectify needs at least 2 x 2");
+  }
+  // At most two full-size pixel buffers live at any time: each is let go
+  // as soon as the next one holds the picture.
+  auto picture = PictureBitmap(photo);
+  std::vector<std::uint8_t>().swap(photo.Pixels);
+  // Drawn exactly as the rectification window draws it, so that the same
+  // corners give the same pixels here and there.
+  auto source = PictureSurface(W, H);
+  source->DrawPicture(*picture);
+
+  double corners[4][2];
+  int crop = 90;
+  ResolveCorners(o, *source, *picture, corners, crop, err);
+  picture.reset();
+
+  TCameraSolver cam;
+  cam.Diagonal = std::sqrt(static_cast<double>(W) * W + static_cast<double>(H) * H);
+  cam.SetCorners(corners[0][0], corners[0][1], corners[1][0], corners[1][1], corners[2][0], corners[2][1],
+                 corners[3][0], corners[3][1]);
+  cam.FocalRatio = 1.0;
+  if (!cam.SolveCamera()) {
+    throw ECornerError("the four corners do not outline a usable quadrilateral (three of them in a line, or two "
+                       "too close together); move them apart onto the corners of the rectangle");
+  }
+  const bool plausible = cam.EstimateFocalRatio();
+  if (!plausible) {
+    err << "warning: the corners do not look like a photographed rectangle; rectifying with the focal ratio "
+        << FormatFocalRatio(cam.FocalRatio) << "\n";
+  }
+
+  auto result = PictureSurface(W, H);
+  TTerminalUi ui(err, progressBar, o.Nearest);
+  TRectifyJob job{&cam, source.get(), result.get(), false, crop, W, H, nullptr, false, o.Threads};
+  TRectifyResult frame;
+  try {
+    frame = Rectify(job, ui);
+  } catch (const ERectifyError& e) {
+    throw ECornerError(e.Message());
+  }
+  source.reset();  // the result and the photo to write are all that is needed now
+
+  photo.Pixels.resize(static_cast<std::size_t>(W) * static_cast<std::size_t>(H) * 3);
+  const std::size_t rowBytes = static_cast<std::size_t>(W) * 3;
+  for (int y = 0; y < H; ++y)
+    std::memcpy(photo.Pixels.data() + static_cast<std::size_t>(y) * rowBytes, result->Bitmap->ScanLine(y), rowBytes);
+  result.reset();
+  WritePhoto(o.Output, photo, TWriteOptions{o.Quality});
+
+  if (!o.Report.empty()) {
+    TReport r;
+    r.Width = W;
+    r.Height = H;
+    std::copy(&corners[0][0], &corners[0][0] + 8, &r.Corners[0][0]);
+    r.Camera = &cam;
+    r.Frame = frame;
+    r.Plausible = plausible;
+    r.AspectRatio = AspectRatio(cam);
+    r.Crop = crop;
+    r.Interpolated = !o.Nearest;
+    r.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const std::string json = ReportJson(r);
+    if (o.Report == "-") {
+      out << json << std::flush;
+    } else {
+      WriteFileAtomically(o.Report, json);
+    }
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+std::string BatchUsage() {
+  return "Usage: planora-rectify [options] INPUT OUTPUT\n"
+         "\n"
+         "Straightens a photographed rectangle (a poster, a sheet, a facade): from its four\n"
+         "corners the camera's pose and focal length are worked out, and the photo is redrawn\n"
+         "as if taken square-on. OUTPUT's extension chooses the format (.jpg .png .tif .bmp .ppm).\n"
+         "\n"
+         "Corners (one of these is needed; a, b, c, d in any order):\n"
+         "  --corners AX,AY,BX,BY,CX,CY,DX,DY\n"
+         "                       in world units: pixels from the picture centre, x right, y down\n"
+         "  --pixel-corners AX,AY,...  in photo pixels: column, row from the top-left pixel\n"
+         "  --settings FILE      the last marker and crop size of a settings file of the plug-in,\n"
+         "                       when it was saved for this very photo\n"
+         "Options:\n"
+         "  --crop P             share of the output the marked rectangle fills, 1..100 (default 90)\n"
+         "  --nearest            take the nearest pixel instead of interpolating colours\n"
+         "  --quality Q          JPEG quality 1..100 (default 95)\n"
+         "  --report FILE        write a JSON report of the camera and the frame (- for standard output)\n"
+         "  --threads N          worker threads (default: one per core)\n"
+         "  -h, --help           this text\n"
+         "\n"
+         "Example:\n"
+         "  planora-rectify --pixel-corners 1647,154,693,488,654,1173,1747,1014 \\\n"
+         "      --report - poster.jpg poster-straight.jpg\n"
+         "\n"
+         "Exit status: 0 done (also after a warning), 2 bad usage or a file that cannot be read or\n"
+         "written, 3 corners that cannot be rectified.\n";
+}
+
+TBatchOptions ParseBatchArguments(const std::vector<std::string>& args) {
+  TBatchOptions o;
+  std::vector<std::string> positional;
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string a = args[i];
+    if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
+      positional.push_back(a);
+      continue;
+    }
+    if (a == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    std::string value;
+    bool inlineValue = false;
+    const std::size_t eq = a.find('=');
+    if (a.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = a.substr(eq + 1);
+      a = a.substr(0, eq);
+      inlineValue = true;
+    }
+    auto takeValue = [&]() -> std::string {
+      if (inlineValue) return value;
+      if (i + 1 >= args.size()) throw EUsageError(a + " needs a value");
+      return args[++i];
+    };
+    auto noValue = [&] {
+      if (inlineValue) throw EUsageError(a + " takes no value");
+    };
+    if (a == "-h" || a == "--help") {
+      noValue();
+      o.Help = true;
+    } else if (a == "--corners" || a == "--pixel-corners") {
+      if (o.Corners) throw EUsageError("give the corners once, with --corners or --pixel-corners");
+      o.Corners = ParseCorners(a, takeValue());
+      o.PixelCorners = a == "--pixel-corners";
+    } else if (a == "--settings") {
+      o.SettingsFile = takeValue();
+      if (o.SettingsFile.empty()) throw EUsageError("--settings needs a file name");
+    } else if (a == "--crop") {
+      o.Crop = ParseWhole(a, takeValue(), 1, 100);
+    } else if (a == "--nearest") {
+      noValue();
+      o.Nearest = true;
+    } else if (a == "--quality") {
+      o.Quality = ParseWhole(a, takeValue(), 1, 100);
+    } else if (a == "--report") {
+      o.Report = takeValue();
+      if (o.Report.empty()) throw EUsageError("--report needs a file name or -");
+    } else if (a == "--threads") {
+      o.Threads = ParseWhole(a, takeValue(), 0, 64);
+    } else {
+      throw EUsageError("unknown option " + a);
+    }
+  }
+  if (o.Help) return o;
+  if (positional.size() != 2) {
+    throw EUsageError(positional.size() < 2 ? "give the input photo and the output file"
+                                            : "too many file names: give one input photo and one output file");
+  }
+  o.Input = positional[0];
+  o.Output = positional[1];
+  if (!o.Corners && o.SettingsFile.empty()) throw EUsageError("no corners: give --corners, --pixel-corners or --settings");
+  return o;
+}
+
+void SortCornersLikeMarker(double c[4][2]) {
+  // Round the centre by angle first: the outline then never crosses itself.
+  double cx = 0, cy = 0;
+  for (int k = 0; k < 4; ++k) {
+    cx += c[k][0] / 4;
+    cy += c[k][1] / 4;
+  }
+  double q[4][2];
+  int order[4] = {0, 1, 2, 3};
+  std::stable_sort(order, order + 4, [&](int i, int j) {
+    return std::atan2(c[i][1] - cy, c[i][0] - cx) < std::atan2(c[j][1] - cy, c[j][0] - cx);
+  });
+  for (int k = 0; k < 4; ++k) {
+    q[k][0] = c[order[k]][0];
+    q[k][1] = c[order[k]][1];
+  }
+  // Then the marker's rule: the two rightmost corners (strictly greater, so
+  // among equals the lower index ranks higher); the upper of them is a.
+  int a = -1, b = -1;
+  for (int k = 0; k < 4; ++k) {
+    if (a < 0 || q[k][0] > q[a][0]) {
+      b = a;
+      a = k;
+    } else if (b < 0 || q[k][0] > q[b][0]) {
+      b = k;
+    }
+  }
+  const int upper = q[a][1] < q[b][1] ? a : b;
+  const int lower = upper == a ? b : a;
+  const int from[4] = {upper, (lower + 2) % 4, (upper + 2) % 4, lower};
+  for (int k = 0; k < 4; ++k) {
+    c[k][0] = q[from[k]][0];
+    c[k][1] = q[from[k]][1];
+  }
+}
+
+int RunBatch(const TBatchOptions& options, std::ostream& out, std::ostream& err, bool progressBar) {
+  try {
+    return Run(options, out, err, progressBar);
+  } catch (const EUsageError& e) {
+    err << "planora-rectify: " << e.Message() << "\n(see planora-rectify --help)\n";
+    return kExitUsage;
+  } catch (const ECornerError& e) {
+    err << "planora-rectify: " << e.Message() << "\n";
+    return kExitCorners;
+  } catch (const EInOutError& e) {
+    err << "planora-rectify: " << e.Message() << "\n";
+    return kExitUsage;
+  } catch (const std::bad_alloc&) {
+    err << "planora-rectify: not enough memory for a photo of this size\n";
+    return kExitFailure;
+  } catch (const std::exception& e) {
+    err << "planora-rectify: " << e.what() << "\n";
+    return kExitFailure;
+  }
+}
+
+}  // namespace planora

@@ -1,0 +1,29 @@
+// The JSON report of a run: what the camera solver found and how the
+// output frame was laid out, for scripts and for checking a result.
+#pragma once
+
+#include <string>
+
+#include "engine/camera.h"
+#include "engine/rectify.h"
+
+namespace planora {
+
+struct TReport {
+  int Width = 0, Height = 0;
+  double Corners[4][2] = {};  // sorted, world units
+  const TCameraSolver* Camera = nullptr;
+  TRectifyResult Frame;
+  bool Plausible = true;
+  double AspectRatio = 0;
+  int Crop = 90;
+  bool Interpolated = true;
+  double Seconds = 0;
+};
+
+// One JSON object, numbers in the shortest form that reads back exactly;
+// focal_ratio_text is as the window shows it,
+// with the locale's decimal separator.
+std::string ReportJson(const TReport& report);
+
+}  // namespace planora

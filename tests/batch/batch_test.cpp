@@ -1,0 +1,333 @@
+// planora-rectify's run, through RunBatch as the program calls it: the
+// worked examples, agreement with the window's own surface path, the ways of
+// giving corners, and every kind of bad input with its message and exit code.
+#include "apps/rectify/batch.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "apps/imageio/imageio.h"
+#include "engine/camera.h"
+#include "engine/rectify.h"
+#include "platform/inifiles.h"
+#include "plot/glib2.h"
+#include "window/fingerprint.h"
+
+namespace planora {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The worked example: a 10 : 7 rectangle photographed with focal length 3500 on 4000 x 3000.
+const std::vector<double> kTurned = {1032.7, -530.3, -667.6, -609.0, -614.9, 470.4, 933.5, 775.1};
+
+class BatchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/planora-batch-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    ResetDecimalSeparator();
+    fs::remove_all(dir_);
+  }
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+  // A photo of smooth gradients and a grid, so that a shifted sample shows.
+  std::string Photo(const std::string& name, int w, int h) {
+    TPhoto p;
+    p.Width = w;
+    p.Height = h;
+    p.Pixels.resize(static_cast<std::size_t>(w) * h * 3);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        std::uint8_t* q = &p.Pixels[(static_cast<std::size_t>(y) * w + x) * 3];
+        q[0] = static_cast<std::uint8_t>(x * 7 + y);
+        q[1] = static_cast<std::uint8_t>(y * 5);
+        q[2] = (x % 16 == 0 || y % 16 == 0) ? 20 : 230;
+      }
+    WritePhoto(Path(name), p);
+    return Path(name);
+  }
+
+  int Run(TBatchOptions o) {
+    out_.str("");
+    err_.str("");
+    return RunBatch(o, out_, err_, false);
+  }
+  TBatchOptions Options(const std::string& in, const std::string& out, const std::vector<double>& corners) {
+    TBatchOptions o;
+    o.Input = in;
+    o.Output = out;
+    o.Corners = corners;
+    return o;
+  }
+  std::string Field(const std::string& key) const {
+    const std::string json = out_.str();
+    const std::size_t at = json.find("\"" + key + "\": ");
+    if (at == std::string::npos) return "";
+    const std::size_t from = at + key.size() + 4;
+    if (json[from] == '"') return json.substr(from, json.find('"', from + 1) + 1 - from);
+    return json.substr(from, json.find_first_of(",\n", from) - from);
+  }
+  std::vector<std::string> Files() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  std::string dir_;
+  std::ostringstream out_, err_;
+};
+
+TEST_F(BatchTest, WorkedExamplesThroughTheReport) {
+  const std::string in = Photo("big.ppm", 4000, 3000);
+  TBatchOptions o = Options(in, Path("out.bmp"), kTurned);
+  o.Report = "-";
+  SetDecimalSeparator(',');
+  ASSERT_EQ(Run(o), kExitOk) << err_.str();
+  EXPECT_EQ(Field("focal_ratio_text"), "\"0,700\"");
+  EXPECT_EQ(Field("plausible"), "true");
+  EXPECT_NEAR(std::stod(Field("aspect_ratio")), 1.4285, 5e-5);
+  EXPECT_EQ(Field("width"), "4000");
+  EXPECT_EQ(Field("crop"), "90");
+  EXPECT_EQ(err_.str(), "");
+
+  // The marker rectangle: focal ratio 1 and the axis-parallel frame, 90 % of the output.
+  o.Corners = std::vector<double>{1600, -1200, -1600, -1200, -1600, 1200, 1600, 1200};
+  ASSERT_EQ(Run(o), kExitOk) << err_.str();
+  EXPECT_EQ(Field("focal_ratio_text"), "\"1,000\"");
+  EXPECT_EQ(Field("output_scale"), "1.125");
+  EXPECT_NE(out_.str().find("\"axis_u\": [1, 0, 0]"), std::string::npos) << out_.str();
+  EXPECT_NE(out_.str().find("\"a\": [1800, -1350]"), std::string::npos) << out_.str();
+
+  // Turned about the horizontal axis only: a warning, focal ratio 1, and the run still succeeds.
+  o.Corners = std::vector<double>{917, -620, -917, -620, -837, 566, 837, 566};
+  ASSERT_EQ(Run(o), kExitOk);
+  EXPECT_EQ(Field("plausible"), "false");
+  EXPECT_EQ(Field("focal_ratio"), "1");
+  EXPECT_NE(err_.str().find("warning: the corners do not look like a photographed rectangle"), std::string::npos);
+
+  // The mirror order is sorted into the marker's order: never a mirrored result.
+  o.Corners = std::vector<double>{-1600, -1200, 1600, -1200, 1600, 1200, -1600, 1200};
+  ASSERT_EQ(Run(o), kExitOk);
+  EXPECT_NE(out_.str().find("\"axis_u\": [1, 0, 0]"), std::string::npos) << out_.str();
+}
+
+TEST_F(BatchTest, SamePixelsAsTheWindowsSurfacePathWhateverTheCornerOrder) {
+  const int w = 301, h = 203;
+  const std::string in = Photo("in.png", w, h);
+  const std::vector<double> c = {120.5, -80.25, -130, -70, -110.75, 90, 140, 60.5};
+  TBatchOptions o = Options(in, Path("out.ppm"), c);
+  o.Crop = 70;
+  ASSERT_EQ(Run(o), kExitOk) << err_.str();
+  const TPhoto got = ReadPhoto(Path("out.ppm"));
+
+  // The window's way: the picture drawn into the source surface, the per-pixel pass.
+  const TPhoto photo = ReadPhoto(in);
+  TBitmap picture(w, h);
+  for (int y = 0; y < h; ++y) std::memcpy(picture.ScanLine(y), &photo.Pixels[static_cast<std::size_t>(y) * w * 3], w * 3);
+  TPlottFlaeche source, result;
+  for (TPlottFlaeche* s : {&source, &result}) {
+    s->InitOffscreen(w, h);
+    s->DefineWindow(1, -w / 2.0, w / 2.0, h / 2.0, -h / 2.0, 0, 1, 0, 1);
+    s->DrawPicture(picture);
+  }
+  TCameraSolver cam;
+  cam.Diagonal = std::sqrt(w * w + h * h);
+  cam.SetCorners(c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7]);
+  cam.FocalRatio = 1.0;
+  ASSERT_TRUE(cam.SolveCamera());
+  cam.EstimateFocalRatio();
+  struct : TRectifyUi {
+    void BeginRun() override {}
+    void EndRun() override {}
+    void SetProgress(int) override {}
+    void ProcessMessages() override {}
+    bool NearestOnly() override { return false; }
+    void CornersUsed(const double[4][2]) override {}
+    void PreviewShownChanged(bool) override {}
+  } ui;
+  Rectify({&cam, &source, &result, false, 70, w, h, nullptr, true, 1}, ui);
+  std::vector<std::uint8_t> want;
+  for (int y = 0; y < h; ++y) want.insert(want.end(), result.Bitmap->ScanLine(y), result.Bitmap->ScanLine(y) + w * 3);
+  EXPECT_TRUE(got.Pixels == want);
+
+  // Corners in any order, or as pixel positions, give the same picture.
+  o.Corners = std::vector<double>{c[4], c[5], c[0], c[1], c[6], c[7], c[2], c[3]};
+  o.Output = Path("shuffled.ppm");
+  ASSERT_EQ(Run(o), kExitOk);
+  EXPECT_TRUE(ReadPhoto(Path("shuffled.ppm")).Pixels == want);
+  std::vector<double> px(8);
+  for (int k = 0; k < 4; ++k) {
+    px[2 * k] = (c[2 * k] + w / 2.0) * (w - 1) / w;
+    px[2 * k + 1] = (c[2 * k + 1] + h / 2.0) * (h - 1) / h;
+  }
+  o.Corners = px;
+  o.PixelCorners = true;
+  o.Output = Path("pixels.ppm");
+  o.Report = "-";
+  ASSERT_EQ(Run(o), kExitOk);
+  const TPhoto viaPixels = ReadPhoto(Path("pixels.ppm"));
+  std::size_t differ = 0;
+  for (std::size_t i = 0; i < want.size(); ++i) differ += viaPixels.Pixels[i] != want[i];
+  EXPECT_LT(differ, want.size() / 100);  // the same corners up to the last bits of the conversion
+}
+
+TEST_F(BatchTest, SettingsFileGivesTheMarkerOfItsOwnPicture) {
+  const std::string in = Photo("in.ppm", 120, 90);
+  const TPhoto photo = ReadPhoto(in);
+  TBitmap picture(120, 90);
+  for (int y = 0; y < 90; ++y) std::memcpy(picture.ScanLine(y), &photo.Pixels[static_cast<std::size_t>(y) * 360], 360);
+  const std::vector<double> c = {50, -35, -45, -30, -40, 38, 48, 30};
+  {
+    TIniFile ini(Path("p.ini"));
+    ini.WriteInteger("Planroa", "Inhash", Fingerprint(picture));
+    const char* keys[8] = {"Selection_a0", "Selection_a1", "Selection_b0", "Selection_b1",
+                           "Selection_c0", "Selection_c1", "Selection_d0", "Selection_d1"};
+    for (int k = 0; k < 8; ++k) ini.WriteFloat("Planroa", keys[k], c[k]);
+    ini.WriteInteger("Planroa", "Original_Groesse", 250);  // held to 100
+    ini.UpdateFile();
+  }
+  TBatchOptions o;
+  o.Input = in;
+  o.Output = Path("a.ppm");
+  o.SettingsFile = Path("p.ini");
+  o.Report = "-";
+  ASSERT_EQ(Run(o), kExitOk) << err_.str();
+  EXPECT_EQ(Field("crop"), "100");
+  EXPECT_NE(out_.str().find("\"b\": [-45, -30]"), std::string::npos) << out_.str();
+  TBatchOptions direct = Options(in, Path("b.ppm"), c);
+  direct.Crop = 100;
+  ASSERT_EQ(Run(direct), kExitOk);
+  EXPECT_TRUE(ReadPhoto(Path("a.ppm")).Pixels == ReadPhoto(Path("b.ppm")).Pixels);
+
+  // Another picture: its marker is not used; without corners of its own the run stops.
+  const std::string other = Photo("other.ppm", 121, 90);
+  o.Input = other;
+  EXPECT_EQ(Run(o), kExitUsage);
+  EXPECT_NE(err_.str().find("holds the marker of another picture"), std::string::npos) << err_.str();
+  o.Corners = c;
+  o.Crop = 80;
+  EXPECT_EQ(Run(o), kExitOk);
+  EXPECT_EQ(Field("crop"), "80");
+}
+
+TEST_F(BatchTest, BadInputGivesItsMessageAndLeavesNothingBehind) {
+  const std::string in = Photo("in.jpg", 64, 48);
+  const std::string old = Path("old.jpg");
+  { std::ofstream(old) << "keep me"; }
+  const std::vector<double> good = {20, -15, -20, -15, -20, 15, 20, 15};
+  std::ofstream(Path("bad.jpg"), std::ios::binary) << "\xFF\xD8\xFF\xE0 this is not a JPEG";
+  fs::create_directory(Path("folder.jpg"));
+  const std::vector<std::string> before = Files();
+
+  struct Case {
+    std::string name;
+    TBatchOptions options;
+    int code;
+    std::string message;
+  };
+  std::vector<Case> cases = {
+      {"missing file", Options(Path("none.jpg"), Path("o.jpg"), good), kExitUsage, "does not exist"},
+      {"corrupt JPEG", Options(Path("bad.jpg"), Path("o.jpg"), good), kExitUsage, "bad.jpg"},
+      {"corner outside", Options(in, Path("o.jpg"), {20, -15, -20, -15, -20, 15, 40, 15}), kExitCorners,
+       "corner d (40, 15) lies outside the picture"},
+      {"corners in a line", Options(in, Path("o.jpg"), {20, 0, 0, 0, -20, 0, 10, 10}), kExitCorners,
+       "do not outline a usable quadrilateral"},
+      {"missing folder", Options(in, Path("no/such/o.jpg"), good), kExitUsage, "does not exist"},
+      {"unknown format", Options(in, Path("o.gif"), good), kExitUsage, "unknown output format"},
+      {"output is a folder", Options(in, Path("folder.jpg"), good), kExitUsage, "it is a folder"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Run(c.options), c.code) << c.name << ": " << err_.str();
+    EXPECT_NE(err_.str().find(c.message), std::string::npos) << c.name << ": " << err_.str();
+    EXPECT_EQ(err_.str().rfind("planora-rectify: ", 0), 0u) << c.name;
+  }
+  EXPECT_EQ(Files(), before);
+  std::ifstream kept(old);
+  std::string text;
+  std::getline(kept, text);
+  EXPECT_EQ(text, "keep me");
+
+  // A folder that refuses new files: the old output stays as it was.
+  fs::create_directory(Path("ro"));
+  { std::ofstream(Path("ro/out.jpg")) << "old result"; }
+  fs::permissions(Path("ro"), fs::perms::owner_read | fs::perms::owner_exec);
+  if (::access(Path("ro").c_str(), W_OK) != 0) {  // root may write anyway
+    EXPECT_EQ(Run(Options(in, Path("ro/out.jpg"), good)), kExitUsage);
+    EXPECT_NE(err_.str().find("cannot create a file"), std::string::npos) << err_.str();
+  }
+  fs::permissions(Path("ro"), fs::perms::owner_all);
+  std::ifstream again(Path("ro/out.jpg"));
+  std::getline(again, text);
+  EXPECT_EQ(text, "old result");
+}
+
+TEST(BatchArguments, OptionsAndTheirMistakes) {
+  const TBatchOptions o = ParseBatchArguments(
+      {"--corners=1,2,3,4,5,6,7,8", "--crop", "55", "--nearest", "--quality", "80", "--report", "-", "a.jpg", "b.png"});
+  EXPECT_EQ(o.Input, "a.jpg");
+  EXPECT_EQ(o.Output, "b.png");
+  ASSERT_TRUE(o.Corners.has_value());
+  EXPECT_EQ((*o.Corners)[7], 8);
+  EXPECT_EQ(*o.Crop, 55);
+  EXPECT_TRUE(o.Nearest);
+  EXPECT_EQ(o.Quality, 80);
+  EXPECT_TRUE(ParseBatchArguments({"--help"}).Help);
+
+  const std::vector<std::pair<std::vector<std::string>, std::string>> bad = {
+      {{"--corners", "1,2,3,4,5,6,7,nan", "a", "b"}, "\"nan\" is not a finite number"},
+      {{"--corners", "1,2,3,4,5,6,7", "a", "b"}, "needs eight numbers"},
+      {{"--corners", "1,2,3,4,5,6,7,8", "--crop", "0", "a", "b"}, "--crop must be a whole number from 1 to 100"},
+      {{"--corners", "1,2,3,4,5,6,7,8", "--crop", "1e2", "a", "b"}, "--crop must be"},
+      {{"--corners", "1,2,3,4,5,6,7,8", "--quality", "101", "a", "b"}, "--quality must be"},
+      {{"--corners", "1,2,3,4,5,6,7,8", "a"}, "give the input photo and the output file"},
+      {{"a", "b"}, "no corners"},
+      {{"--corners", "1,2,3,4,5,6,7,8", "--pixel-corners", "1,2,3,4,5,6,7,8", "a", "b"}, "give the corners once"},
+      {{"--frobnicate", "a", "b"}, "unknown option --frobnicate"},
+      {{"--crop"}, "--crop needs a value"},
+  };
+  for (const auto& [args, message] : bad) {
+    try {
+      ParseBatchArguments(args);
+      ADD_FAILURE() << "accepted: " << message;
+    } catch (const EUsageError& e) {
+      EXPECT_NE(e.Message().find(message), std::string::npos) << e.Message();
+    }
+  }
+}
+
+TEST(BatchCorners, SortedIntoTheMarkersOrder) {
+  // a upper right, b upper left, c lower left, d lower right, from any of the 24 orders.
+  const double want[4][2] = {{90, -50}, {-100, -60}, {-80, 70}, {95, 40}};
+  int order[4] = {0, 1, 2, 3};
+  do {
+    double c[4][2];
+    for (int k = 0; k < 4; ++k) {
+      c[k][0] = want[order[k]][0];
+      c[k][1] = want[order[k]][1];
+    }
+    SortCornersLikeMarker(c);
+    for (int k = 0; k < 4; ++k) {
+      EXPECT_EQ(c[k][0], want[k][0]) << k;
+      EXPECT_EQ(c[k][1], want[k][1]) << k;
+    }
+  } while (std::next_permutation(order, order + 4));
+}
+
+}  // namespace
+}  // namespace planora
