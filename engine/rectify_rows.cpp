@@ -3,6 +3,7 @@
 #include "engine/rectify_kernels.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <cstddef>
@@ -70,75 +71,75 @@ void ResampleRange(const TTargetPlan& plan, const TSourceRaster& src, bool neare
   }
 }
 
-// A small pool that lives for one pass: the calling thread is worker 0 and
-// hands each progress step to all workers, then waits for them. A thread
-// the system refuses to start only means fewer workers.
-class TWorkers {
+// The progress steps of one pass, shared by the threads that work on it.
+// Steps are claimed in order; each is resampled with the sampling published
+// when it was claimed and marked done with that sampling. Only the
+// user-interface thread reads the user's choice, after each step's
+// messages, in step order: a step done ahead with a choice the user has
+// since changed is simply done again, so the pixels are always those of
+// the per-pixel pass.
+class TStepBoard {
  public:
-  explicit TWorkers(int wanted) {
-    for (int i = 1; i < wanted; ++i) {
+  TStepBoard(std::int64_t steps, bool nearest) : done_(static_cast<std::size_t>(steps)), nearest_(nearest) {}
+
+  std::int64_t Size() const { return static_cast<std::int64_t>(done_.size()); }
+  // The next step nobody has taken, or -1.
+  std::int64_t Claim() {
+    if (stop_.load()) return -1;
+    const std::int64_t k = next_.fetch_add(1);
+    return k < Size() ? k : -1;
+  }
+  bool Sampling() const { return nearest_.load(); }
+  void Publish(bool nearest) { nearest_.store(nearest); }
+  void Stop() { stop_.store(true); }
+
+  void MarkDone(std::int64_t k, bool nearest) {
+    done_[static_cast<std::size_t>(k)].store(nearest ? kNearest : kBlended, std::memory_order_release);
+    std::lock_guard<std::mutex> lock(mutex_);
+    changed_.notify_all();
+  }
+  // 0 while step k is not done, else kNearest or kBlended.
+  int State(std::int64_t k) const { return done_[static_cast<std::size_t>(k)].load(std::memory_order_acquire); }
+  void AwaitDone(std::int64_t k) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return State(k) != 0; });
+  }
+
+  static constexpr int kNearest = 1;
+  static constexpr int kBlended = 2;
+
+ private:
+  std::vector<std::atomic<int>> done_;
+  std::atomic<std::int64_t> next_{0};
+  std::atomic<bool> nearest_;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+};
+
+// The helper threads of a pass; stopped and joined however the pass ends.
+// A thread the system refuses to start only means fewer helpers.
+class THelpers {
+ public:
+  THelpers(TStepBoard& board, int count, const std::function<void(int)>& body) : board_(board) {
+    for (int i = 1; i < count; ++i) {
       try {
-        threads_.emplace_back([this, i] { Loop(i); });
+        threads_.emplace_back([&body, i] { body(i); });
       } catch (const std::system_error&) {
         break;
       }
     }
   }
-  ~TWorkers() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      quit_ = true;
-    }
-    wake_.notify_all();
+  ~THelpers() {
+    board_.Stop();
     for (std::thread& t : threads_) t.join();
   }
-  TWorkers(const TWorkers&) = delete;
-  TWorkers& operator=(const TWorkers&) = delete;
-
-  int Count() const { return static_cast<int>(threads_.size()) + 1; }
-
-  // Runs work(i) for every worker i; work must not throw.
-  void Run(const std::function<void(int)>& work) {
-    if (threads_.empty()) {
-      work(0);
-      return;
-    }
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      work_ = &work;
-      pending_ = static_cast<int>(threads_.size());
-      ++generation_;
-    }
-    wake_.notify_all();
-    work(0);
-    std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [this] { return pending_ == 0; });
-    work_ = nullptr;
-  }
+  THelpers(const THelpers&) = delete;
+  THelpers& operator=(const THelpers&) = delete;
 
  private:
-  void Loop(int index) {
-    std::uint64_t seen = 0;
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-      wake_.wait(lock, [&] { return quit_ || generation_ != seen; });
-      if (quit_) return;
-      seen = generation_;
-      const std::function<void(int)>* work = work_;
-      lock.unlock();
-      (*work)(index);
-      lock.lock();
-      if (--pending_ == 0) done_.notify_one();
-    }
-  }
-
+  TStepBoard& board_;
   std::vector<std::thread> threads_;
-  std::mutex mutex_;
-  std::condition_variable wake_, done_;
-  const std::function<void(int)>* work_ = nullptr;
-  std::uint64_t generation_ = 0;
-  int pending_ = 0;
-  bool quit_ = false;
 };
 
 TSourceRaster SourceRaster(TPlottFlaeche& source) {
@@ -221,35 +222,61 @@ void RectifyRows(const TRectifyJob& job, const TRectifyResult& frame, TRectifyUi
   if (!job.Preview) ui.SetProgress(1);
   const std::int64_t piece = step > 0 ? step : total;
 
-  TWorkers workers(WorkerThreadsFor(job.Threads, piece));
-  const int count = workers.Count();
+  const int count = WorkerThreadsFor(job.Threads, piece);
   std::vector<TScratch> scratch(static_cast<std::size_t>(count));
   for (TScratch& s : scratch) s.Resize(static_cast<std::size_t>(std::min(plan.Width, kBlock)));
   const bool toScreen = !target.Options[NoScreenUpdate] && target.PaintBox != nullptr;
 
-  for (std::int64_t begin = 0; begin < total;) {
-    const std::int64_t end = std::min(total, begin + piece);
-    // Read once per step: the choice changes only while messages are let through.
-    const bool nearest = job.Preview || ui.NearestOnly();
-    {
-      TCanvasLock lock(target.Bitmap->Canvas());
-      workers.Run([&](int i) {
-        const std::int64_t span = end - begin;
-        ResampleRange(plan, src, nearest, begin + span * i / count, begin + span * (i + 1) / count,
-                      scratch[static_cast<std::size_t>(i)]);
-      });
-      if (toScreen) {
-        const std::int32_t top = plan.Y0 + static_cast<std::int32_t>(begin / plan.Width);
-        const std::int32_t bottom = plan.Y0 + static_cast<std::int32_t>((end - 1) / plan.Width);
-        const TRect rows{plan.X0, top, plan.X0 + static_cast<std::int32_t>(plan.Width), bottom + 1};
-        target.PaintBox->Canvas().CopyRect(rows, target.Bitmap->Canvas(), rows);
-      }
+  auto resample = [&](std::int64_t k, bool nearest, int worker) {
+    ResampleRange(plan, src, nearest, k * piece, std::min(total, (k + 1) * piece),
+                  scratch[static_cast<std::size_t>(worker)]);
+  };
+  // The sampling of the first step; later ones are read after each step's messages.
+  bool expected = job.Preview || ui.NearestOnly();
+  TStepBoard board((total + piece - 1) / piece, expected);
+  // Nobody else draws on the target while the pass writes to it.
+  TCanvasLock lock(target.Bitmap->Canvas());
+  const std::function<void(int)> helper = [&](int worker) {
+    for (std::int64_t k; (k = board.Claim()) >= 0;) {
+      const bool nearest = board.Sampling();
+      resample(k, nearest, worker);
+      board.MarkDone(k, nearest);
     }
-    begin = end;
+  };
+  THelpers helpers(board, count, helper);
+
+  for (std::int64_t shown = 0; shown < board.Size();) {
+    const int state = board.State(shown);
+    if (state == 0) {
+      // Help with the next step rather than wait, unless all are taken.
+      const std::int64_t k = board.Claim();
+      if (k < 0) {
+        board.AwaitDone(shown);
+        continue;
+      }
+      const bool nearest = board.Sampling();
+      resample(k, nearest, 0);
+      board.MarkDone(k, nearest);
+      continue;
+    }
+    if ((state == TStepBoard::kNearest) != expected) resample(shown, expected, 0);
+    const std::int64_t begin = shown * piece;
+    const std::int64_t end = std::min(total, begin + piece);
+    if (toScreen) {
+      const std::int32_t top = plan.Y0 + static_cast<std::int32_t>(begin / plan.Width);
+      const std::int32_t bottom = plan.Y0 + static_cast<std::int32_t>((end - 1) / plan.Width);
+      const TRect rows{plan.X0, top, plan.X0 + static_cast<std::int32_t>(plan.Width), bottom + 1};
+      target.PaintBox->Canvas().CopyRect(rows, target.Bitmap->Canvas(), rows);
+    }
+    ++shown;
     if (step > 0 && end % step == 0) {
       const std::int64_t position = job.Preview ? (2 * end) / step : end / step;
       ui.SetProgress(static_cast<int>(std::min<std::int64_t>(position, 100)));
       ui.ProcessMessages();
+    }
+    if (shown < board.Size() && !job.Preview) {
+      expected = ui.NearestOnly();
+      board.Publish(expected);
     }
   }
 
