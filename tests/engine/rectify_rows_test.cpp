@@ -6,7 +6,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstdint>
+#include <chrono>
 #include <random>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,7 @@ struct RecordingUi : TRectifyUi {
   std::vector<std::string> log;  // every call in order, with its argument
   int stepsSeen = 0;
   int flipAtStep = -1;  // the user switches the sampling during this step's messages
+  bool slowFlip = false;  // ... after a pause in which helper threads run ahead
   bool nearest = true;
 
   void BeginRun() override { log.push_back("begin"); }
@@ -28,7 +31,9 @@ struct RecordingUi : TRectifyUi {
   void SetProgress(int p) override { log.push_back("progress " + std::to_string(p)); }
   void ProcessMessages() override {
     log.push_back("messages");
-    if (stepsSeen++ == flipAtStep) nearest = !nearest;
+    if (stepsSeen++ != flipAtStep) return;
+    if (slowFlip) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    nearest = !nearest;
   }
   bool NearestOnly() override { return nearest; }
   void CornersUsed(const double[4][2]) override { log.push_back("corners"); }
@@ -152,10 +157,12 @@ TEST(RectifyRows, SamplingSwitchedDuringARunTakesEffectAtTheSameStep) {
   ASSERT_TRUE(RandomCamera(cam, pic, rng));
   RecordingUi refUi, ui;
   refUi.flipAtStep = ui.flipAtStep = 40;  // after the initial message and 39 steps
+  // Meanwhile the helpers finish the remaining steps with the old sampling: those must be redone.
+  ui.slowFlip = true;
   auto want = Pane(120, 90, pic);
   auto got = Pane(120, 90, pic);
   Rectify({&cam, &pic.surface, want.get(), false, 80, 120, 90, nullptr, true, 0}, refUi);
-  Rectify({&cam, &pic.surface, got.get(), false, 80, 120, 90, nullptr, false, 2}, ui);
+  Rectify({&cam, &pic.surface, got.get(), false, 80, 120, 90, nullptr, false, 3}, ui);
   EXPECT_TRUE(*got->Bitmap == *want->Bitmap);
   EXPECT_FALSE(ui.nearest);
   // Both samplings really occur in the result: against an all-nearest run the rows differ only
