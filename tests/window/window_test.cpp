@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "help/infounit.h"
 #include "platform/headless/headless.h"
 #include "plugin/plgint.h"
 #include "window/fingerprint.h"
@@ -350,6 +351,57 @@ TEST_F(WindowTest, TallPictureIsCentredInItsHalf) {
   Open();
   // Height-limited: width Round(624 / (4/3)) = 468, shifted by (620 - 468) / 2 = 76.
   EXPECT_EQ(pane1, (std::array<int, 4>{84, 50, 468, 624}));
+}
+
+TEST_F(WindowTest, DraggingTheMarkerClearsTheFocalRatioAndHelpWindowsOpen) {
+  std::string during, hovering;
+  Click("Vorschau1");
+  ws.Post([&] {
+    // A move without a button leaves the read-out; a left drag on a corner clears it.
+    form->PaintBox1->MouseMove(TShiftState(), 300, 200);
+    hovering = form->Edit3->Text();
+    const TPoint a = form->PictureSurface->Corners[0];
+    form->PaintBox1->MouseDown(mbLeft, TShiftState{ssLeft}, a.X, a.Y);
+    form->PaintBox1->MouseMove(TShiftState{ssLeft}, a.X - 5, a.Y + 5);
+    during = form->Edit3->Text();
+    form->PaintBox1->MouseUp(mbLeft, TShiftState(), a.X - 5, a.Y + 5);
+  });
+  // The help windows are modal: each is closed by the next queued action.
+  Click("Bedienung1");
+  ws.Post([&] { app.Forms().back()->Close(); });
+  Click("ber1");
+  ws.Post([&] {
+    auto* info = dynamic_cast<TInfoform*>(app.Forms().back().get());
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->Memo1->Lines()[0], "Version:  2.1.0.0");
+    info->Close();
+  });
+  Click("Ende1");
+  Open();
+  EXPECT_EQ(hovering, "1.000");
+  EXPECT_EQ(during, "-");
+}
+
+TEST(Fingerprint, ReadsTheSizeAndTwentyEightPixelsOnly) {
+  // One pixel is read 28 times: an even number of exclusive ors leaves w x h.
+  TBitmap one(1, 1);
+  one.SetPixel(0, 0, RGBColor(10, 20, 30));
+  EXPECT_EQ(Fingerprint(one), 1);
+
+  TBitmap b(50, 40);
+  for (int y = 0; y < 40; ++y)
+    for (int x = 0; x < 50; ++x) b.SetPixel(x, y, RGBColor(x * 5, y * 6, (x * y) % 256));
+  const std::int32_t f = Fingerprint(b);
+  b.SetPixel(7, 9, clRed);  // on none of the sampled lines
+  EXPECT_EQ(Fingerprint(b), f);
+  b.SetPixel(15, 12, RGBColor(1, 2, 3));  // (3 x 50 / 10, 3 x 40 / 10) on the diagonal
+  EXPECT_NE(Fingerprint(b), f);
+  // The colour as a 32-bit value with red in the low byte.
+  TBitmap c(1, 2);
+  c.SetPixel(0, 0, RGBColor(0, 0, 0));
+  c.SetPixel(0, 1, RGBColor(0x12, 0x34, 0x56));
+  // Row 1 is never read (h x i / 10 = 0 for every i): only the size counts.
+  EXPECT_EQ(Fingerprint(c), 2);
 }
 
 }  // namespace

@@ -1,0 +1,212 @@
+/* A host written in C, as a host author would write one against
+ * plugin/planora_plugin.h: it loads the plug-in library, reads its header
+ * and glyph, fills the host record and runs Execute.
+ *
+ *   planora-test-host LIBRARY WORKDIR MODE
+ *
+ * MODE says which run: "flow" (preview, then pretty print: Execute gives 1
+ * and the result arrives), "close" (preview, close, confirm: 0),
+ * "refuse-get" and "refuse-put" (the host refuses the picture or the
+ * result: 0), "empty" (an empty picture rectangle: 0, no picture asked for).
+ * The picture handed over is written to WORKDIR/input.ppm, a result to
+ * WORKDIR/result.ppm, the settings file is WORKDIR/planora.ini. Exit status
+ * 0 when everything the mode expects held; each failed check is printed.
+ */
+#include <dlfcn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "plugin/planora_plugin.h"
+
+#define W 640
+#define H 480
+
+static int failures = 0;
+static char work[4096];
+static int refuseGet = 0, refusePut = 0;
+static int getCalls = 0, putCalls = 0, textCalls = 0, closeCalls = 0;
+
+#define CHECK(cond)                                             \
+  do {                                                          \
+    if (!(cond)) {                                              \
+      fprintf(stderr, "host: check failed: %s (line %d)\n", #cond, __LINE__); \
+      ++failures;                                               \
+    }                                                           \
+  } while (0)
+
+static void path(char* out, size_t size, const char* name) { snprintf(out, size, "%s/%s", work, name); }
+
+static unsigned char pixel(int x, int y, int c) {
+  /* A checkerboard under gradients: every pixel tells where it came from. */
+  return (unsigned char)((x * (2 + c) + y * (3 + c) + (((x / 32) + (y / 32)) % 2) * 100) & 255);
+}
+
+static void write_ppm(const char* name, const TPluginBitmap* b) {
+  char p[4200];
+  path(p, sizeof p, name);
+  FILE* f = fopen(p, "wb");
+  if (!f) {
+    fprintf(stderr, "host: cannot write %s\n", p);
+    ++failures;
+    return;
+  }
+  fprintf(f, "P6\n%d %d\n255\n", b->Width, b->Height);
+  for (int y = 0; y < b->Height; ++y) {
+    const unsigned char* row = b->Bits + (size_t)y * (size_t)b->BytesPerRow;
+    for (int x = 0; x < b->Width; ++x) {
+      const unsigned char rgb[3] = {row[3 * x + 2], row[3 * x + 1], row[3 * x]};
+      fwrite(rgb, 1, 3, f);
+    }
+  }
+  fclose(f);
+}
+
+static int32_t PLANORA_STDCALL show_text(const char* text, int32_t flag) {
+  ++textCalls;
+  CHECK(text != NULL && text[0] == '\0');
+  CHECK(flag == -1);
+  return 1;
+}
+
+static int32_t PLANORA_STDCALL notify_close(void) {
+  ++closeCalls;
+  return 1;
+}
+
+static int32_t PLANORA_STDCALL get_image(TPluginBitmap* b) {
+  ++getCalls;
+  CHECK(b->Width == W && b->Height == H && b->BitsPerPixel == 24 && b->BytesPerRow >= 3 * W);
+  if (refuseGet) return 0;
+  for (int y = 0; y < b->Height; ++y)
+    for (int x = 0; x < b->Width; ++x)
+      for (int c = 0; c < 3; ++c) b->Bits[(size_t)y * (size_t)b->BytesPerRow + 3 * (size_t)x + (size_t)c] = pixel(x, y, c);
+  write_ppm("input.ppm", b);
+  return 1;
+}
+
+static int32_t PLANORA_STDCALL put_image(TPluginBitmap* b) {
+  ++putCalls;
+  CHECK(b->Width == W && b->Height == H && b->BitsPerPixel == 24);
+  if (refusePut) return 0;
+  write_ppm("result.ppm", b);
+  return 1;
+}
+
+static const char* PLANORA_STDCALL ini_file_name(char* buffer, int32_t size) {
+  snprintf(buffer, (size_t)size + 1, "%s/planora.ini", work);
+  return buffer;
+}
+
+typedef int32_t(PLANORA_STDCALL* TIntFn)(void);
+typedef void*(PLANORA_STDCALL* TPtrFn)(void);
+
+static void* need(void* lib, const char* name) {
+  void* f = dlsym(lib, name);
+  if (!f) {
+    fprintf(stderr, "host: the library has no export %s\n", name);
+    exit(2);
+  }
+  return f;
+}
+
+static void check_header(TPluginHeader* (*header)(void)) {
+  TPluginHeader* h1 = header();
+  TPluginHeader copy;
+  memcpy(&copy, h1, sizeof copy);
+  TPluginHeader* h2 = header();
+  CHECK(h1 == h2);
+  CHECK(memcmp(&copy, h2, sizeof copy) == 0);
+  CHECK(strcmp(h1->Name, "Planora") == 0);
+  CHECK(strcmp(h1->Version, " 2.1.0.0") == 0);
+  CHECK(h1->Kind == 1);
+  CHECK(strcmp(h1->Author, "Vossberg") == 0);
+  CHECK(strcmp(h1->Description, "Transformation so that the selected polygon is rectangular") == 0);
+  for (size_t i = 0; i < sizeof h1->Reserved; ++i) CHECK(h1->Reserved[i] == 0);
+}
+
+static void check_glyphs(TPluginBitmap* (*glyph)(void)) {
+  TPluginBitmap* g1 = glyph();
+  TPluginBitmap* g2 = glyph();
+  CHECK(g1 != NULL && g2 != NULL && g1 != g2);
+  if (!g1 || !g2) return;
+  CHECK(g1->Width == 19 && g1->Height == 19 && g1->BitsPerPixel == 8 && g1->PaletteSize == 256);
+  CHECK(g1->Bits != g2->Bits);
+  for (int y = 0; y < 19; ++y)
+    CHECK(memcmp(g1->Bits + y * g1->BytesPerRow, g2->Bits + y * g2->BytesPerRow, 19) == 0);
+  CHECK(memcmp(g1->Palette, g2->Palette, 256 * sizeof(TPluginPaletteEntry)) == 0);
+  free(g1);
+  free(g2);
+}
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    fprintf(stderr, "usage: planora-test-host LIBRARY WORKDIR MODE\n");
+    return 2;
+  }
+  snprintf(work, sizeof work, "%s", argv[2]);
+  const char* mode = argv[3];
+  refuseGet = strcmp(mode, "refuse-get") == 0;
+  refusePut = strcmp(mode, "refuse-put") == 0;
+  const char* script = strcmp(mode, "flow") == 0         ? "Vorschau1;Fertigstellen1"
+                       : strcmp(mode, "close") == 0      ? "Vorschau1;Ende1;ok"
+                       : strcmp(mode, "refuse-get") == 0 ? "Vorschau1;Ende1"
+                       : strcmp(mode, "refuse-put") == 0 ? "Fertigstellen1;Ende1"
+                                                         : "";
+  setenv("PLANORA_HEADLESS_SCRIPT", script, 1);
+
+  void* lib = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+  if (!lib) {
+    fprintf(stderr, "host: %s\n", dlerror());
+    return 2;
+  }
+  TIntFn compatibility = (TIntFn)need(lib, "RegisterCompatibility");
+  TPtrFn application = (TPtrFn)need(lib, "RegisterApplication");
+  TPluginLanguage* (*language)(void) = (TPluginLanguage * (*)(void)) need(lib, "RegisterPluginLanguage");
+  TPluginHeader* (*header)(void) = (TPluginHeader * (*)(void)) need(lib, "RegisterPluginHeader");
+  THostRecord* (*record)(void) = (THostRecord * (*)(void)) need(lib, "RegisterPluginStruct");
+  TPluginBitmap* (*glyph)(void) = (TPluginBitmap * (*)(void)) need(lib, "RegisterPluginGlyph");
+  TIntFn execute = (TIntFn)need(lib, "Execute");
+  /* Nothing but the seven: the library's own framework stays inside. */
+  CHECK(dlsym(lib, "_ZN7planora11ApplicationE") == NULL);
+
+  CHECK(compatibility() == 1);
+  CHECK(application() != NULL);
+  TPluginLanguage* lang = language();
+  CHECK(lang != NULL);
+  for (size_t i = 0; lang && i < sizeof lang->Data; ++i) CHECK(lang->Data[i] == 0);
+  check_header(header);
+  check_glyphs(glyph);
+
+  THostRecord* host = record();
+  CHECK(host == record());
+  if (strcmp(mode, "empty") == 0) {
+    host->ImageRect.Left = 5;
+    host->ImageRect.Right = 5;
+    host->ImageRect.Top = 0;
+    host->ImageRect.Bottom = H;
+  } else {
+    host->ImageRect.Left = 100;
+    host->ImageRect.Top = 50;
+    host->ImageRect.Right = 100 + W;
+    host->ImageRect.Bottom = 50 + H;
+  }
+  host->ShowText = show_text;
+  host->NotifyClose = notify_close;
+  host->GetImage = get_image;
+  host->PutImage = put_image;
+  host->GetIniFileName = ini_file_name;
+
+  const int32_t result = execute();
+  const int flow = strcmp(mode, "flow") == 0;
+  CHECK(result == (flow ? 1 : 0));
+  if (strcmp(mode, "empty") == 0) {
+    CHECK(getCalls == 0 && textCalls == 0);
+  } else {
+    CHECK(getCalls == 1 && textCalls == 1 && closeCalls == 1);
+    CHECK(putCalls == (flow || refusePut ? 1 : 0));
+  }
+  dlclose(lib);
+  if (failures) fprintf(stderr, "host: %d check(s) failed in mode %s\n", failures, mode);
+  return failures ? 1 : 0;
+}
