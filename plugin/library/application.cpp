@@ -73,11 +73,12 @@ void EnsureApplication() {
       return;
     }
   }
-  // Kept for the life of the library, as a host's own would be.
-  static auto* ws = new TScriptedWidgetSet();
-  static auto* app = new TApplication(*ws);
-  Application = app;
-  if (const char* script = std::getenv("PLANORA_HEADLESS_SCRIPT")) QueueScript(*ws, *app, script);
+  // Kept for the life of the library, as a host's own would be; gone with it
+  // when the host unloads the library.
+  static TScriptedWidgetSet ws;
+  static TApplication app(ws);
+  Application = &app;
+  if (const char* script = std::getenv("PLANORA_HEADLESS_SCRIPT")) QueueScript(ws, app, script);
 }
 
 }  // namespace planora
