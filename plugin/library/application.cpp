@@ -39,29 +39,48 @@ int AnswerFor(const std::string& word) {
   return mrNone;
 }
 
-// Queues the script's steps: menu clicks on the window that is open when
-// each step comes, and dialog answers.
-void QueueScript(TScriptedWidgetSet& ws, TApplication& app, const std::string& script) {
-  std::istringstream in(script);
-  for (std::string step; std::getline(in, step, ';');) {
-    if (step.empty()) continue;
-    if (const int answer = AnswerFor(step); answer != mrNone) {
-      ws.AnswerDialogs({answer});
+// Headless there is no waiting: each menu step is the next user action of
+// the modal loop, each answer the next dialog's.
+void QueueScript(TScriptedWidgetSet& ws, TApplication& app) {
+  for (const TScriptStep& step : ReadScript()) {
+    if (step.MenuItem.empty()) {
+      ws.AnswerDialogs({step.Answer});
       continue;
     }
-    ws.Post([&app, step] {
-      for (auto it = app.Forms().rbegin(); it != app.Forms().rend(); ++it) {
-        if (TMenuItem* item = (*it)->FindMenuItem(step)) {
-          item->Click();
-          return;
-        }
-      }
-      throw Exception("No menu item \"" + step + "\" in the open windows");
+    ws.Post([&app, name = step.MenuItem] {
+      TMenuItem* item = ChoosableMenuItem(app, name);
+      if (item == nullptr) throw Exception("No menu item \"" + name + "\" can be chosen in the open windows");
+      item->Click();
     });
   }
 }
 
 }  // namespace
+
+std::deque<TScriptStep> ReadScript() {
+  std::deque<TScriptStep> steps;
+  const char* script = std::getenv("PLANORA_SCRIPT");
+  if (script == nullptr) return steps;
+  std::istringstream in(script);
+  for (std::string word; std::getline(in, word, ';');) {
+    if (word.empty()) continue;
+    const int answer = AnswerFor(word);
+    steps.push_back(answer != mrNone ? TScriptStep{"", answer} : TScriptStep{word, mrNone});
+  }
+  return steps;
+}
+
+TMenuItem* ChoosableMenuItem(TApplication& app, const std::string& name) {
+  for (auto it = app.Forms().rbegin(); it != app.Forms().rend(); ++it) {
+    if (!(*it)->Visible()) continue;
+    TMenuItem* item = (*it)->FindMenuItem(name);
+    if (item == nullptr) continue;
+    for (const TMenuItem* m = item; m != nullptr; m = m->Parent())
+      if (!m->Enabled()) return nullptr;
+    return item;
+  }
+  return nullptr;
+}
 
 void SetApplicationFactory(std::function<TApplication*()> factory) { Factory() = std::move(factory); }
 
@@ -78,7 +97,7 @@ void EnsureApplication() {
   static TScriptedWidgetSet ws;
   static TApplication app(ws);
   Application = &app;
-  if (const char* script = std::getenv("PLANORA_HEADLESS_SCRIPT")) QueueScript(ws, app, script);
+  QueueScript(ws, app);
 }
 
 }  // namespace planora

@@ -153,7 +153,7 @@ int main(int argc, char** argv) {
                        : strcmp(mode, "refuse-get") == 0 ? "Vorschau1;Ende1"
                        : strcmp(mode, "refuse-put") == 0 ? "Fertigstellen1;Ende1"
                                                          : "";
-  setenv("PLANORA_HEADLESS_SCRIPT", script, 1);
+  setenv("PLANORA_SCRIPT", script, 1);
 
   void* lib = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
   if (!lib) {
