@@ -1,16 +1,18 @@
 # Set-up, build and tests. `make test` installs what is missing (as root with
 # apt-get; otherwise it prints the one line to run), configures, builds in
-# build/ and runs every test. `make run` rectifies the bundled sample photo
-# and puts the estimates beside the truth it was rendered from. `make bench`
+# build/ and runs every test. `make run` opens the bundled sample photo in
+# the desktop program when there is a display; otherwise (and with `make
+# run-batch`) it rectifies the sample with the batch tool and puts the
+# estimates beside the truth it was rendered from. `make bench`
 # times the resampling. `make sanitize` runs the tests with
 # AddressSanitizer and UndefinedBehaviorSanitizer in build-sanitize/.
 
-PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev pkg-config libjpeg62-turbo-dev libpng-dev libtiff-dev
+PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev pkg-config libjpeg62-turbo-dev libpng-dev libtiff-dev qt6-base-dev libqt6gui6 fonts-dejavu-core
 JOBS ?= $(shell nproc)
 
 SAMPLE := resources/samples/poster
 
-.PHONY: all deps build test run bench sanitize clean
+.PHONY: all deps build test run run-batch bench sanitize clean
 
 all: build
 
@@ -35,7 +37,16 @@ build: deps
 test: build
 	ctest --test-dir build --output-on-failure -j $(JOBS)
 
+# With a display the desktop program opens the sample (Plug-ins > Planora);
+# without one the batch tool straightens it.
 run: build
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ] && [ -x build/apps/planora/planora ]; then \
+	  echo "build/apps/planora/planora $(SAMPLE).jpg"; build/apps/planora/planora $(SAMPLE).jpg; \
+	else \
+	  $(MAKE) --no-print-directory run-batch; \
+	fi
+
+run-batch: build
 	build/apps/rectify/planora-rectify --corners $$(cat $(SAMPLE).corners) \
 	  --report build/poster-report.json $(SAMPLE).jpg build/poster-rectified.jpg
 	@echo "Rectified photo: build/poster-rectified.jpg   report: build/poster-report.json"
