@@ -43,21 +43,22 @@ TFEntzerren::TFEntzerren(TApplication* owner) : TForm(owner, "FEntzerren") {
   PaintBox2 = Add<TPaintBox>("PaintBox2");
   PaintBox2->SetBounds(502, 55, 505, 385);
   PaintBox2->SetAnchors(0);
+  // Labels fit their captions: wide enough for the caption in any system font.
   Label2 = Add<TLabel>("Label2", "x-position");
-  Label2->SetBounds(8, 9, 50, 13);
+  Label2->SetBounds(8, 9, 90, 15);
   Edit1 = Add<TEdit>("Edit1");
   Edit1->SetBounds(8, 25, 89, 21);
   Label3 = Add<TLabel>("Label3", "y-position");
-  Label3->SetBounds(104, 9, 50, 13);
+  Label3->SetBounds(104, 9, 95, 15);
   Edit2 = Add<TEdit>("Edit2");
   Edit2->SetBounds(104, 25, 89, 21);
   Label1 = Add<TLabel>("Label1", "Focal Length/Diagonal");
-  Label1->SetBounds(208, 9, 110, 13);
+  Label1->SetBounds(208, 9, 170, 15);
   Edit3 = Add<TEdit>("Edit3");
   Edit3->SetBounds(208, 25, 121, 21);
   Edit3->SetText("-");
   Label4 = Add<TLabel>("Label4", "Crop-Size in %:");
-  Label4->SetBounds(501, 8, 75, 13);
+  Label4->SetBounds(501, 8, 120, 15);
   Label4->SetAnchors(akTop | akRight);
   SpinEdit1 = Add<TSpinEdit>("SpinEdit1");
   SpinEdit1->SetBounds(501, 24, 65, 22);

@@ -43,6 +43,7 @@ int AnswerFor(const std::string& word) {
 // the modal loop, each answer the next dialog's.
 void QueueScript(TScriptedWidgetSet& ws, TApplication& app) {
   for (const TScriptStep& step : ReadScript()) {
+    if (!step.Shot.empty()) continue;  // nothing to see without a screen
     if (step.MenuItem.empty()) {
       ws.AnswerDialogs({step.Answer});
       continue;
@@ -65,7 +66,11 @@ std::deque<TScriptStep> ReadScript() {
   for (std::string word; std::getline(in, word, ';');) {
     if (word.empty()) continue;
     const int answer = AnswerFor(word);
-    steps.push_back(answer != mrNone ? TScriptStep{"", answer} : TScriptStep{word, mrNone});
+    if (word.rfind("shot:", 0) == 0) {
+      steps.push_back(TScriptStep{"", mrNone, word.substr(5)});
+    } else {
+      steps.push_back(answer != mrNone ? TScriptStep{"", answer, ""} : TScriptStep{word, mrNone, ""});
+    }
   }
   return steps;
 }

@@ -8,7 +8,8 @@
 // ';', menu item names ("Vorschau1;Fertigstellen1") and dialog answers
 // ("ok", "abort", "cancel", "yes", "no"), carried out in order as if a user
 // chose them: a menu item as soon as it can be chosen, an answer on the
-// next message box. Headless, message boxes are also written to standard
+// next message box; on a screen, "shot:FILE.png" saves a picture of the
+// topmost plug-in window (for documentation). Headless, message boxes are also written to standard
 // error, and a window left with nothing to do is given up (Execute returns
 // 0). Automated hosts and tests drive the plug-in this way.
 #pragma once
@@ -31,8 +32,9 @@ void SetApplicationFactory(std::function<TApplication*()> factory);
 
 // One step of PLANORA_SCRIPT.
 struct TScriptStep {
-  std::string MenuItem;  // empty for an answer
+  std::string MenuItem;  // empty for an answer or a shot
   int Answer = mrNone;
+  std::string Shot;  // a picture of the window to save
 };
 std::deque<TScriptStep> ReadScript();
 

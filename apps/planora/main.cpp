@@ -1,0 +1,95 @@
+// planora: the desktop program. It opens a photo and runs the rectification
+// plug-in on it exactly as a host image editor does, through the plug-in
+// library's exports, then shows and saves the straightened result.
+//
+//   planora [PHOTO]
+//   planora --run-plugin [--save-result FILE] PHOTO
+//
+// --run-plugin opens the plug-in's window at once; with --save-result the
+// result is saved to FILE (which must not exist yet) and the program ends:
+// exit status 0 saved, 1 no result, 2 the photo or the plug-in failed.
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "apps/planora/main_window.h"
+#include "apps/planora/plugin_host.h"
+
+namespace {
+
+const char* const kUsage =
+    "Usage: planora [PHOTO]\n"
+    "       planora --run-plugin [--save-result FILE] PHOTO\n"
+    "Opens PHOTO and offers the Planora plug-in in the Plug-ins menu. --run-plugin opens\n"
+    "the plug-in at once; --save-result saves its result to FILE (which must not exist)\n"
+    "and ends the program. PLANORA_PLUGIN names another plug-in library.\n";
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("Planora");
+  bool runPlugin = false;
+  QString saveResult, photo;
+  const QStringList args = QApplication::arguments();
+  for (int i = 1; i < args.size(); ++i) {
+    const QString& a = args[i];
+    if (a == "--help" || a == "-h") {
+      std::cout << kUsage;
+      return 0;
+    } else if (a == "--run-plugin") {
+      runPlugin = true;
+    } else if (a == "--save-result" && i + 1 < args.size()) {
+      saveResult = args[++i];
+    } else if (a.startsWith("-") || !photo.isEmpty()) {
+      std::cerr << "planora: unexpected argument " << a.toStdString() << "\n" << kUsage;
+      return 2;
+    } else {
+      photo = a;
+    }
+  }
+  if ((runPlugin || !saveResult.isEmpty()) && photo.isEmpty()) {
+    std::cerr << "planora: --run-plugin and --save-result need a photo\n" << kUsage;
+    return 2;
+  }
+  if (!saveResult.isEmpty() && Exists(saveResult.toStdString())) {
+    std::cerr << "planora: " << saveResult.toStdString() << " exists already; it is not overwritten\n";
+    return 2;
+  }
+
+  std::unique_ptr<planora::TPluginLibrary> plugin;
+  QString problem;
+  try {
+    plugin = std::make_unique<planora::TPluginLibrary>(planora::FindPluginLibrary(argv[0]));
+  } catch (const std::exception& e) {
+    problem = QString::fromStdString(e.what());
+    std::cerr << "planora: " << e.what() << "\n";
+  }
+  planora::TMainWindow window(std::move(plugin), problem);
+  window.Interactive = saveResult.isEmpty();
+  window.show();
+  if (!photo.isEmpty() && !window.OpenPhoto(photo) && runPlugin) return 2;
+  if (runPlugin) {
+    if (!window.PluginAction()->isEnabled()) return 2;
+    QTimer::singleShot(0, &window, [&] {
+      window.PluginAction()->trigger();
+      if (saveResult.isEmpty()) return;
+      if (!window.HasResult()) {
+        QApplication::exit(1);
+      } else {
+        QApplication::exit(window.SaveResult(saveResult) ? 0 : 2);
+      }
+    });
+  }
+  return QApplication::exec();
+}
