@@ -206,7 +206,8 @@ int main(int argc, char** argv) {
     CHECK(getCalls == 1 && textCalls == 1 && closeCalls == 1);
     CHECK(putCalls == (flow || refusePut ? 1 : 0));
   }
-  dlclose(lib);
+  /* Like most hosts, this one keeps its plug-ins loaded until it ends: a
+     library with a toolkit in it cannot always be unloaded cleanly. */
   if (failures) fprintf(stderr, "host: %d check(s) failed in mode %s\n", failures, mode);
   return failures ? 1 : 0;
 }

@@ -66,24 +66,24 @@ class TQtWindowTest : public QObject {
   TFEntzerren* form_ = nullptr;
   QTemporaryDir dir_;
 
+  std::vector<std::function<void()>> steps_;
+  std::size_t step_ = 0;
+
+  // Each step waits, as a user would, until the window is open and not busy.
+  void NextStep() {
+    if (step_ >= steps_.size()) return;
+    QTimer::singleShot(30, this, [this] {
+      if (form_->Visible() && app_->ScreenCursor() == crDefault && !form_->Running()) steps_[step_++]();
+      NextStep();
+    });
+  }
+
   // Opens the window; the steps run one after another from its event loop.
   void Run(std::vector<std::function<void()>> steps) {
     form_ = app_->CreateForm<TFEntzerren>();
-    auto queue = std::make_shared<std::vector<std::function<void()>>>(std::move(steps));
-    auto next = std::make_shared<std::function<void(std::size_t)>>();
-    // Each step waits, as a user would, until the window is open and not busy.
-    *next = [this, queue, next](std::size_t i) {
-      if (i >= queue->size()) return;
-      QTimer::singleShot(30, [this, queue, next, i] {
-        if (!form_->Visible() || app_->ScreenCursor() != crDefault || form_->Running()) {
-          (*next)(i);
-          return;
-        }
-        (*queue)[i]();
-        (*next)(i + 1);
-      });
-    };
-    (*next)(0);
+    steps_ = std::move(steps);
+    step_ = 0;
+    NextStep();
     // A watchdog: a window left open fails the test instead of hanging it.
     bool timedOut = false;
     QTimer watchdog;
