@@ -194,7 +194,13 @@ void TFEntzerren::FormCloseQuery(TObject* /*Sender*/, bool& CanClose) {
 
 void TFEntzerren::FormClose(TObject* /*Sender*/, TCloseAction& Action) {
   // The result, if any, is with the host already: a settings file that cannot
-  // be written costs the remembered marker, not the window's close.
+  // be written costs the remembered marker, not the window's close. A host
+  // that names no settings file gets none written.
+  if (SettingsFile->FileName().empty()) {
+    NotifyHostClose();
+    Action = caFree;
+    return;
+  }
   SettingsFile->WriteInteger(SettingsSection, "Inhash", PictureHash);
   const double* last[4] = {LastCornerA, LastCornerB, LastCornerC, LastCornerD};
   for (int k = 0; k < 8; ++k) SettingsFile->WriteFloat(SettingsSection, kSelectionKeys[k], last[k / 2][k % 2]);
@@ -202,10 +208,8 @@ void TFEntzerren::FormClose(TObject* /*Sender*/, TCloseAction& Action) {
   try {
     SettingsFile->UpdateFile();
   } catch (const std::exception& e) {
-    const std::string path = SettingsFile->FileName().empty() ? "(the host names none)" : SettingsFile->FileName();
-    MessageDlg("The settings could not be saved to " + path + ": " + e.what() +
-                   "\nThe last marker will not be restored next time.",
-               mtWarning, {mbOK});
+    // The error names the file already.
+    MessageDlg(std::string(e.what()) + "\nThe last marker will not be restored next time.", mtWarning, {mbOK});
   }
   NotifyHostClose();
   Action = caFree;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <functional>
@@ -35,6 +36,7 @@ struct FakeHost {
   std::vector<std::uint8_t> received;  // the result, rows of width * 3 bytes
   int receivedWidth = 0, receivedHeight = 0;
   bool settingsOnDiskAtClose = false;
+  std::function<void()> duringPut;
 
   static FakeHost* current;
 
@@ -60,6 +62,7 @@ struct FakeHost {
   }
   static int32_t PutImage(TPluginBitmap* b) {
     current->calls.push_back("PutImage");
+    if (current->duringPut) current->duringPut();
     if (!current->takeImage) return 0;
     current->receivedWidth = b->Width;
     current->receivedHeight = b->Height;
@@ -339,6 +342,23 @@ TEST_F(WindowTest, OptionTogglesAndLastMarkerComesBack) {
   EXPECT_EQ(window, 1);
 }
 
+TEST_F(WindowTest, CommandsWaitUntilTheDeliveredResultHasClosedTheWindow) {
+  // Commands the user chooses while the result goes to the host must not run: a Preview would
+  // make the close ask about a result already delivered, a Pretty Print deliver it twice.
+  host.duringPut = [&] {
+    ws.PostDuringWork([&] {
+      form->Vorschau1->Click();
+      form->Fertigstellen1->Click();
+    });
+  };
+  Click("Fertigstellen1");
+  Open();
+  EXPECT_EQ(ResultCode, 1);
+  EXPECT_TRUE(ws.Dialogs().empty()) << DialogTexts()[0];
+  EXPECT_EQ(std::count(host.calls.begin(), host.calls.end(), "PutImage"), 1);
+  EXPECT_TRUE(app.Forms().empty());
+}
+
 TEST_F(WindowTest, TallPictureIsCentredInItsHalf) {
   host.width = 300;
   host.height = 400;
@@ -396,12 +416,11 @@ TEST(Fingerprint, ReadsTheSizeAndTwentyEightPixelsOnly) {
   EXPECT_EQ(Fingerprint(b), f);
   b.SetPixel(15, 12, RGBColor(1, 2, 3));  // (3 x 50 / 10, 3 x 40 / 10) on the diagonal
   EXPECT_NE(Fingerprint(b), f);
-  // The colour as a 32-bit value with red in the low byte.
-  TBitmap c(1, 2);
-  c.SetPixel(0, 0, RGBColor(0, 0, 0));
-  c.SetPixel(0, 1, RGBColor(0x12, 0x34, 0x56));
-  // Row 1 is never read (h x i / 10 = 0 for every i): only the size counts.
-  EXPECT_EQ(Fingerprint(c), 2);
+  // 10 x 10: the diagonal point (3, 3) is read exactly once, as a colour with red in the low byte.
+  TBitmap c(10, 10);
+  c.Fill(clBlack);
+  c.SetPixel(3, 3, RGBColor(0x12, 0x34, 0x56));
+  EXPECT_EQ(Fingerprint(c), 100 ^ 0x563412);
 }
 
 }  // namespace
