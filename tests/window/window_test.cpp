@@ -276,6 +276,18 @@ TEST_F(WindowTest, CorruptOrUnwritableSettingsNeverStopTheWindow) {
 
 TEST_F(WindowTest, HostRefusingThePictureOrTheResult) {
   host.giveImage = false;
+  bool panesEmpty = false;
+  Inspect([&] {
+    // Both panes stay blank: no picture, no marker (the cleared area is white; the last
+    // row and column, which clearing leaves alone, keep the new bitmap's black).
+    panesEmpty = form->PictureSurface->MarkerState == MarkerNone;
+    for (TPaintBox* pane : {form->PaintBox1, form->PaintBox2}) {
+      const TBitmap& image = pane->ScreenImage();
+      for (int y = 0; y < image.Height(); ++y)
+        for (int x = 0; x < image.Width(); ++x)
+          panesEmpty = panesEmpty && (image.Pixel(x, y) == clWhite || image.Pixel(x, y) == clBlack);
+    }
+  });
   Click("Vorschau1");  // no marker: nothing happens, nothing is said
   Click("Ende1");
   Open();
@@ -283,6 +295,7 @@ TEST_F(WindowTest, HostRefusingThePictureOrTheResult) {
   ASSERT_EQ(ws.Dialogs().size(), 1u);
   EXPECT_EQ(ws.Dialogs()[0].Text, "Unable to process the plugin !");
   EXPECT_EQ(ws.ScreenCursor(), crDefault);
+  EXPECT_TRUE(panesEmpty);
   EXPECT_EQ(Setting("Inhash"), "0");
 
   ws.ClearDialogs();
