@@ -232,6 +232,7 @@ TEST_F(BatchTest, BadInputGivesItsMessageAndLeavesNothingBehind) {
   { std::ofstream(old) << "keep me"; }
   const std::vector<double> good = {20, -15, -20, -15, -20, 15, 20, 15};
   std::ofstream(Path("bad.jpg"), std::ios::binary) << "\xFF\xD8\xFF\xE0 this is not a JPEG";
+  std::ofstream(Path("huge.ppm"), std::ios::binary) << "P6\n100000 100000\n255\n";  // 10 gigapixels claimed
   fs::create_directory(Path("folder.jpg"));
   const std::vector<std::string> before = Files();
 
@@ -244,6 +245,7 @@ TEST_F(BatchTest, BadInputGivesItsMessageAndLeavesNothingBehind) {
   std::vector<Case> cases = {
       {"missing file", Options(Path("none.jpg"), Path("o.jpg"), good), kExitUsage, "does not exist"},
       {"corrupt JPEG", Options(Path("bad.jpg"), Path("o.jpg"), good), kExitUsage, "bad.jpg"},
+      {"absurd size", Options(Path("huge.ppm"), Path("o.jpg"), good), kExitUsage, "more than this program handles"},
       {"corner outside", Options(in, Path("o.jpg"), {20, -15, -20, -15, -20, 15, 40, 15}), kExitCorners,
        "corner d (40, 15) lies outside the picture"},
       {"corners in a line", Options(in, Path("o.jpg"), {20, 0, 0, 0, -20, 0, 10, 10}), kExitCorners,
