@@ -29,6 +29,9 @@ void AllocatePixels(TPhoto& photo, int width, int height);
 // Keeps an ICC profile only when it describes RGB data (see TPhoto::Icc).
 bool IsRgbProfile(const std::uint8_t* data, std::size_t size);
 
+// Row y of the photo (B, G, R) in the order the file formats store: R, G, B.
+void RgbRow(const TPhoto& photo, int y, std::uint8_t* out);
+
 // The decoders take the whole file. TIFF is the exception: libtiff reads
 // from the path itself, and its own Orientation tag plays the part that the
 // EXIF tag plays elsewhere, so it is handed back separately.

@@ -53,6 +53,16 @@ void AllocatePixels(TPhoto& photo, int width, int height) {
   photo.Pixels.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3, 0);
 }
 
+void RgbRow(const TPhoto& photo, int y, std::uint8_t* out) {
+  const std::size_t stride = static_cast<std::size_t>(photo.Width) * 3;
+  const std::uint8_t* in = photo.Pixels.data() + static_cast<std::size_t>(y) * stride;
+  for (std::size_t i = 0; i < stride; i += 3) {
+    out[i] = in[i + 2];
+    out[i + 1] = in[i + 1];
+    out[i + 2] = in[i];
+  }
+}
+
 bool IsRgbProfile(const std::uint8_t* data, std::size_t size) {
   return data != nullptr && size >= 128 && std::memcmp(data + 36, "acsp", 4) == 0 &&
          std::memcmp(data + 16, "RGB ", 4) == 0;

@@ -80,12 +80,7 @@ void EncodePpm(const std::string&, std::FILE* file, const TPhoto& photo) {
   const std::size_t stride = static_cast<std::size_t>(photo.Width) * 3;
   std::vector<std::uint8_t> row(stride);
   for (int y = 0; y < photo.Height; ++y) {
-    const std::uint8_t* in = photo.Pixels.data() + y * stride;
-    for (std::size_t i = 0; i < stride; i += 3) {
-      row[i] = in[i + 2];
-      row[i + 1] = in[i + 1];
-      row[i + 2] = in[i];
-    }
+    RgbRow(photo, y, row.data());
     if (std::fwrite(row.data(), 1, stride, file) != stride) return;
   }
 }

@@ -144,12 +144,7 @@ void EncodeTiff(const std::string& path, int fd, const TPhoto& photo) {
   const std::size_t stride = static_cast<std::size_t>(photo.Width) * 3;
   std::vector<std::uint8_t> row(stride);
   for (int y = 0; y < photo.Height; ++y) {
-    const std::uint8_t* in = photo.Pixels.data() + y * stride;
-    for (std::size_t i = 0; i < stride; i += 3) {
-      row[i] = in[i + 2];
-      row[i + 1] = in[i + 1];
-      row[i + 2] = in[i];
-    }
+    RgbRow(photo, y, row.data());
     if (TIFFWriteScanline(t, row.data(), static_cast<std::uint32_t>(y), 0) < 0) FailWrite(path, Reason(state));
   }
   if (!TIFFWriteDirectory(t)) FailWrite(path, Reason(state));
