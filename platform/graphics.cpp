@@ -8,6 +8,7 @@
 // +-1e6 costs no more than one that fits.
 
 #include "platform/graphics.h"
+#include "platform/int128.h"
 
 #include <algorithm>
 #include <cassert>
@@ -20,7 +21,7 @@ namespace planora {
 namespace {
 
 using i64 = std::int64_t;
-__extension__ typedef __int128 Wide;
+using Wide = Int128;
 
 constexpr int kBytesPerPixel = 3;
 

@@ -1,16 +1,9 @@
 #include "platform/inifiles.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <string_view>
-#include <system_error>
 #include <utility>
 
+#include "platform/atomicfile.h"
 #include "platform/sysutils.h"
 
 namespace planora {
@@ -73,11 +66,6 @@ ParsedLine Parse(const std::string& line) {
 }
 
 
-[[noreturn]] void ThrowWriteError(const std::string& fileName, const std::string& what, int error) {
-  throw EInOutError("Cannot write settings file \"" + fileName + "\": " + what + ": " +
-                    std::generic_category().message(error));
-}
-
 bool IsBlankLine(const std::string& line) {
   std::string_view s(line);
   if (!s.empty() && s.back() == '\r') s.remove_suffix(1);
@@ -109,25 +97,8 @@ std::string Encode(const std::string& value) {
 TIniFile::TIniFile(std::string fileName) : fileName_(std::move(fileName)) {
   // A missing or unreadable file is an empty one: every read gives its
   // default, and the first UpdateFile creates or reports the problem.
-  // O_NONBLOCK keeps a FIFO at that path from hanging the open.
-  const int fd = ::open(fileName_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return;
   std::string text;
-  struct stat st;
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  char buffer[65536];
-  while (ok) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n > 0) {
-      text.append(buffer, static_cast<std::size_t>(n));
-    } else if (n == 0) {
-      break;
-    } else if (errno != EINTR) {
-      ok = false;
-    }
-  }
-  ::close(fd);
-  if (!ok) return;
+  if (!ReadRegularFile(fileName_, text)) return;
 
   std::size_t start = 0;
   while (start < text.size()) {
@@ -248,65 +219,12 @@ void TIniFile::WriteFloat(const std::string& section, const std::string& key, do
 void TIniFile::UpdateFile() {
   if (!modified_) return;
 
-  // Replacing a symbolic link would cut it; write where it points instead.
-  std::string target = fileName_;
-  struct stat st;
-  if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    if (char* resolved = ::realpath(target.c_str(), nullptr)) {
-      target = resolved;
-      std::free(resolved);
-    }
-  }
-  const std::size_t slash = target.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
-
   std::string text;
   for (const std::string& line : lines_) {
     text += line;
     text += '\n';
   }
-
-  // The new text goes into a temporary file next to the target and replaces
-  // it by rename, which is atomic: a reader or a crash sees the old file or
-  // the new one, never a mixture.
-  std::string tempName = target + ".XXXXXX";
-  const int fd = ::mkostemp(tempName.data(), O_CLOEXEC);
-  if (fd < 0) ThrowWriteError(fileName_, "cannot create a temporary file in \"" + folder + "\"", errno);
-  const auto abandon = [&](const std::string& what, int error) {
-    ::close(fd);
-    ::unlink(tempName.c_str());
-    ThrowWriteError(fileName_, what, error);
-  };
-
-  std::size_t written = 0;
-  while (written < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) abandon("write failed", n < 0 ? errno : EIO);
-    written += static_cast<std::size_t>(n);
-  }
-  // mkstemp makes the file private; give it the old file's permissions, or
-  // those any newly created file would get. A file system without modes
-  // refusing this is no reason to lose the settings.
-  (void)::fchmod(fd, ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : static_cast<mode_t>(NewFileMode()));
-  if (::fsync(fd) != 0) abandon("fsync failed", errno);
-  if (::close(fd) != 0) {
-    const int error = errno;
-    ::unlink(tempName.c_str());
-    ThrowWriteError(fileName_, "close failed", error);
-  }
-  if (::rename(tempName.c_str(), target.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(tempName.c_str());
-    ThrowWriteError(fileName_, "cannot replace the file", error);
-  }
-  // Make the rename itself durable; a folder that cannot be synced still has
-  // the complete new file, so this is best effort.
-  const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    (void)::fsync(dirFd);
-    ::close(dirFd);
-  }
+  ReplaceFileAtomically(fileName_, text, "settings file");
   modified_ = false;
 }
 

@@ -50,7 +50,12 @@ class TIniFile {
  private:
   std::string fileName_;
   std::vector<std::string> lines_;
+  // Line ends of a new file: the platform's own; a read file keeps its own.
+#ifdef _WIN32
+  bool crlf_ = true;
+#else
   bool crlf_ = false;
+#endif
   bool modified_ = false;
 };
 

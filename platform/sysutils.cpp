@@ -1,7 +1,11 @@
 #include "platform/sysutils.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <langinfo.h>
 #include <locale.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -78,25 +82,37 @@ namespace {
 std::atomic<char> separatorOverride{0};
 std::atomic<char> localeSeparator{0};
 
+// Multi-byte separators (some locales use U+066B) cannot be a char; digits,
+// signs and blanks would make the texts unreadable.
+char UsableSeparator(const char* radix) {
+  if (radix == nullptr || radix[0] == '\0' || radix[1] != '\0') return '.';
+  const unsigned char c = static_cast<unsigned char>(radix[0]);
+  if (c > ' ' && c < 0x7F && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != 'e' && c != 'E') {
+    return static_cast<char>(c);
+  }
+  return '.';
+}
+
+#ifdef _WIN32
+// The user's regional settings, as every Windows program shows numbers.
+char SeparatorFromLocale() {
+  char radix[8] = {};
+  if (GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, radix, sizeof radix) == 0) return '.';
+  return UsableSeparator(radix);
+}
+#else
 // Reads LC_NUMERIC from the environment into a private locale object, so the
 // process's global locale (which a host application owns) is never touched.
 char SeparatorFromLocale() {
   char result = '.';
   locale_t numeric = newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(0));
   if (numeric != static_cast<locale_t>(0)) {
-    const char* radix = nl_langinfo_l(RADIXCHAR, numeric);
-    // Multi-byte separators (some locales use U+066B) cannot be a char; digits,
-    // signs and blanks would make the texts unreadable.
-    if (radix != nullptr && radix[0] != '\0' && radix[1] == '\0') {
-      const unsigned char c = static_cast<unsigned char>(radix[0]);
-      if (c > ' ' && c < 0x7F && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != 'e' && c != 'E') {
-        result = static_cast<char>(c);
-      }
-    }
+    result = UsableSeparator(nl_langinfo_l(RADIXCHAR, numeric));
     freelocale(numeric);
   }
   return result;
 }
+#endif
 
 }  // namespace
 
@@ -383,6 +399,9 @@ bool TryStrToFloat(const std::string& text, double& value) { return TryStrToFloa
 // The umask can only be read without a race through /proc; umask() itself
 // would have to change it.
 unsigned NewFileMode() {
+#ifdef _WIN32
+  return 0666;  // access comes from the folder's inherited ACL there, not mode bits
+#else
   unsigned mask = 022;
   if (FILE* status = std::fopen("/proc/self/status", "re")) {
     char line[256];
@@ -396,6 +415,7 @@ unsigned NewFileMode() {
     std::fclose(status);
   }
   return 0666 & ~mask;
+#endif
 }
 
 }  // namespace planora

@@ -1,5 +1,9 @@
 // The registration exports the host calls before Execute. Execute lives with
 // the library itself, next to the window it runs.
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "platform/forms.h"
 #include "plugin/planora_plugin.h"
 #include "plugin/plgint.h"
@@ -32,6 +36,13 @@ PLANORA_EXPORT TPluginHeader* PLANORA_STDCALL RegisterPluginHeader(void) {
 
 PLANORA_EXPORT THostRecord* PLANORA_STDCALL RegisterPluginStruct(void) { return &HostRecord; }
 
-PLANORA_EXPORT TPluginBitmap* PLANORA_STDCALL RegisterPluginGlyph(void) { return NewPluginGlyph(); }
+PLANORA_EXPORT TPluginGlyph PLANORA_STDCALL RegisterPluginGlyph(void) {
+#ifdef _WIN32
+  // A new handle of the DLL's own bitmap resource on every call.
+  return LoadBitmapA(static_cast<HINSTANCE>(ModuleHandle()), "GLYPH");
+#else
+  return NewPluginGlyph();
+#endif
+}
 
 }  // extern "C"

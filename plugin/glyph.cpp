@@ -1,6 +1,9 @@
 // The glyph the host shows for the plug-in: a sheet seen in perspective with
 // the marker's four corner handles on it.
 #include <cstdlib>
+#include <memory>
+#include <new>
+#include <string>
 
 #include "platform/sysutils.h"
 #include "plugin/plugin.h"
@@ -82,6 +85,49 @@ TPluginBitmap* NewPluginGlyph() {
   }
   *glyph = TPluginBitmap{GlyphSize, GlyphSize, bytesPerRow, 8, paletteSize, 0, bits, palette};
   return glyph;
+}
+
+namespace {
+
+void PutLittleEndian(std::string& out, std::uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+}  // namespace
+
+std::string GlyphBitmapFile() {
+  const std::unique_ptr<TPluginBitmap, decltype(&std::free)> glyph(NewPluginGlyph(), &std::free);
+  if (!glyph) throw std::bad_alloc();
+  const std::uint32_t paletteBytes = 4u * static_cast<std::uint32_t>(glyph->PaletteSize);
+  const std::uint32_t pixelBytes = static_cast<std::uint32_t>(glyph->BytesPerRow * glyph->Height);
+  const std::uint32_t offset = 14 + 40 + paletteBytes;
+  std::string out;
+  out += "BM";
+  PutLittleEndian(out, offset + pixelBytes, 4);
+  PutLittleEndian(out, 0, 4);
+  PutLittleEndian(out, offset, 4);
+  PutLittleEndian(out, 40, 4);  // BITMAPINFOHEADER
+  PutLittleEndian(out, static_cast<std::uint32_t>(glyph->Width), 4);
+  PutLittleEndian(out, static_cast<std::uint32_t>(glyph->Height), 4);  // positive: bottom row first
+  PutLittleEndian(out, 1, 2);
+  PutLittleEndian(out, 8, 2);
+  PutLittleEndian(out, 0, 4);  // uncompressed
+  PutLittleEndian(out, pixelBytes, 4);
+  PutLittleEndian(out, 2835, 4);  // 72 dots per inch, as pixels per metre
+  PutLittleEndian(out, 2835, 4);
+  PutLittleEndian(out, static_cast<std::uint32_t>(glyph->PaletteSize), 4);
+  PutLittleEndian(out, 0, 4);
+  for (int i = 0; i < glyph->PaletteSize; ++i) {
+    const TPluginPaletteEntry& c = glyph->Palette[i];
+    out += static_cast<char>(c.Blue);
+    out += static_cast<char>(c.Green);
+    out += static_cast<char>(c.Red);
+    out += '\0';
+  }
+  for (int y = glyph->Height - 1; y >= 0; --y)
+    out.append(reinterpret_cast<const char*>(glyph->Bits) + y * glyph->BytesPerRow,
+               static_cast<std::size_t>(glyph->BytesPerRow));
+  return out;
 }
 
 }  // namespace planora

@@ -58,7 +58,9 @@ typedef struct TPluginPaletteEntry {
 } TPluginPaletteEntry;
 
 /*
- * A bitmap that crosses the library boundary. It is always owned by the
+ * A bitmap that crosses the library boundary. It is the same struct on
+ * every platform (only the pointers' width differs), so one host source
+ * serves the Linux library and the Windows DLL alike. It is always owned by the
  * plug-in: the host only reads and writes the pixels while a host function
  * has it, and never changes the fields, keeps the pointers or frees anything.
  *
@@ -168,17 +170,27 @@ PLANORA_EXPORT TPluginHeader* PLANORA_STDCALL RegisterPluginHeader(void);
 PLANORA_EXPORT THostRecord* PLANORA_STDCALL RegisterPluginStruct(void);
 /*
  * The plug-in's 19 x 19 glyph, 8 bits per pixel with a 256-entry palette.
- * Every call returns a new handle, which the caller owns: a TPluginBitmap
- * whose palette and pixels lie in the same block of memory, allocated with
- * malloc. Release it with one call of free(). NULL when memory ran out.
+ * Every call returns a new handle, which the caller owns.
+ *   Windows: an HBITMAP loaded from the DLL's bitmap resource "GLYPH"
+ *            (LoadBitmapA); release it with DeleteObject.
+ *   Elsewhere: a TPluginBitmap whose palette and pixels lie in the same
+ *            block of memory, allocated with malloc; release it with one
+ *            call of free().
+ * NULL when it could not be made.
  */
-PLANORA_EXPORT TPluginBitmap* PLANORA_STDCALL RegisterPluginGlyph(void);
+#if defined(_WIN32)
+typedef void* TPluginGlyph; /* HBITMAP */
+#else
+typedef TPluginBitmap* TPluginGlyph;
+#endif
+PLANORA_EXPORT TPluginGlyph PLANORA_STDCALL RegisterPluginGlyph(void);
 /* Runs the plug-in's window modally on the picture the host record
    describes. 1 when a result was handed over through PutImage, else 0. */
 PLANORA_EXPORT int32_t PLANORA_STDCALL Execute(void);
 
 /*
- * Version record. The library file carries an ELF section of this name: first
+ * Version record. On Windows it is the DLL's VERSIONINFO resource. Elsewhere
+ * the library file carries an ELF section of this name: first
  * eleven little-endian 32-bit fields (signature 0xFEEF04BD, structure version,
  * file version high and low part, product version high and low part, flags
  * mask, flags, operating system, file type, file subtype; a high part holds

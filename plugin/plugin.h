@@ -39,6 +39,9 @@ TPluginPaletteEntry GlyphPaletteEntry(int Index);
 // A new handle of the glyph, as RegisterPluginGlyph documents it (one malloc
 // block, released with free); nullptr when memory ran out.
 TPluginBitmap* NewPluginGlyph();
+// The glyph as a Windows bitmap file (8 bits per pixel, 256-entry palette):
+// the DLL's "GLYPH" resource, resources/glyph.bmp, is this file.
+std::string GlyphBitmapFile();
 
 // The frame of Execute. Sets PluginErrorMessage to the English text, then
 // runs RunWindow (create the window, show it modally, return ResultCode).

@@ -1,26 +1,72 @@
 #include "plugin/versionsinfo.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
 #include <elf.h>
+#endif
 
 #include <bit>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <vector>
 
 #include "plugin/planora_plugin.h"
+#include "plugin/version.h"
 
 namespace planora {
+
+#ifdef _WIN32
+
+// The DLL carries its record as a VERSIONINFO resource (resources/planora.rc),
+// read the way any Windows program reads a file's version.
+void ReadFileVersion(const std::string& FileName, FixedVersionInfo& Info) {
+  Info = FixedVersionInfo{};
+  DWORD handle = 0;
+  const DWORD size = GetFileVersionInfoSizeA(FileName.c_str(), &handle);
+  if (size == 0) return;
+  std::vector<char> data(size, 0);
+  if (!GetFileVersionInfoA(FileName.c_str(), 0, size, data.data())) return;
+  void* fixed = nullptr;
+  UINT length = 0;
+  char root[] = "\\";
+  if (VerQueryValueA(data.data(), root, &fixed, &length) && fixed != nullptr && length >= sizeof Info) {
+    std::memcpy(&Info, fixed, sizeof Info);
+  }
+}
+
+void* ModuleHandle() {
+  HMODULE module = nullptr;
+  // Any address inside this file names it: this function's own.
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<const char*>(&ModuleHandle), &module);
+  return module;
+}
+
+std::string ModuleFileName() {
+  std::vector<char> path(MAX_PATH);
+  for (;;) {
+    const DWORD n = GetModuleFileNameA(static_cast<HMODULE>(ModuleHandle()), path.data(),
+                                       static_cast<DWORD>(path.size()));
+    if (n == 0) return "";
+    if (n < path.size()) return std::string(path.data(), n);
+    path.resize(path.size() * 2);  // cut short: ask again with more room
+  }
+}
+
+#else
 
 namespace {
 
 // Key and value pairs; the literal's own zero ends the list with an empty key.
-#define PLANORA_VERSION_STRINGS                 \
-  "ProductName\0Planora\0"                      \
-  "FileDescription\0Plugin for Pictoria \0"     \
-  "FileVersion\0" "2.1.0.0\0"                   \
-  "ProductVersion\0" "2.0.0.0\0"
+#define PLANORA_VERSION_STRINGS                                    \
+  "ProductName\0" PLANORA_PRODUCT_NAME "\0"                        \
+  "FileDescription\0" PLANORA_FILE_DESCRIPTION "\0"                \
+  "FileVersion\0" PLANORA_FILE_VERSION_TEXT "\0"                   \
+  "ProductVersion\0" PLANORA_PRODUCT_VERSION_TEXT "\0"
 
 struct TVersionRecord {
   FixedVersionInfo Fixed;
@@ -35,15 +81,17 @@ struct TVersionRecord {
     {
         VersionSignature,
         0x00010000,             // structure version 1.0
-        (2u << 16) | 1u, 0u,    // file version 2.1.0.0
-        (2u << 16) | 0u, 0u,    // product version 2.0.0.0
+        (PLANORA_FILE_VERSION_MAJOR << 16) | PLANORA_FILE_VERSION_MINOR,
+        (PLANORA_FILE_VERSION_RELEASE << 16) | PLANORA_FILE_VERSION_BUILD,
+        (PLANORA_PRODUCT_VERSION_MAJOR << 16) | PLANORA_PRODUCT_VERSION_MINOR,
+        (PLANORA_PRODUCT_VERSION_RELEASE << 16) | PLANORA_PRODUCT_VERSION_BUILD,
         0x3F, 0,                // flags mask; no flags
         0,                      // operating system: not one the record format names
         2,                      // file type: dynamic library
         0,
     },
-    0x0809,  // English (United Kingdom)
-    1252,
+    PLANORA_VERSION_LANGUAGE,
+    PLANORA_VERSION_CODE_PAGE,
     PLANORA_VERSION_STRINGS,
 };
 #undef PLANORA_VERSION_STRINGS
@@ -150,6 +198,8 @@ std::string ModuleFileName() {
   }
   return info.dli_fname ? info.dli_fname : "";
 }
+
+#endif
 
 std::string VersionText(const FixedVersionInfo& Info) {
   char text[32];

@@ -26,12 +26,19 @@ static_assert(sizeof(FixedVersionInfo) == 44);
 
 inline constexpr std::uint32_t VersionSignature = 0xFEEF04BD;
 
+#ifdef _WIN32
+// The module (HMODULE) this code was loaded with: the DLL, or the program it
+// is linked into.
+void* ModuleHandle();
+#else
 // Where the contents of the version section lie in an ELF file. False for a
 // file that cannot be read, is no ELF file of this machine's byte order, is
 // cut short, or has no such section.
 bool FindVersionSection(const std::string& FileName, std::uint64_t& Offset, std::uint64_t& Size);
+#endif
 
-// The fixed record of FileName's version section; all zero when there is none.
+// The fixed record of FileName's version record (the ELF section on Linux,
+// the VERSIONINFO resource on Windows); all zero when there is none.
 void ReadFileVersion(const std::string& FileName, FixedVersionInfo& Info);
 
 // The file the plug-in's code was loaded from (the shared library, or the

@@ -4,6 +4,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "plugin/plgint.h"
@@ -106,4 +109,31 @@ TEST(PluginGlyphTest, EveryCallGivesANewIndependentHandleOfTheSameBitmap) {
   for (int i = 0; i < 256; ++i) EXPECT_EQ(second->Palette[i].Reserved, 0) << i;
   std::free(first);  // one block each: palette and pixels go with it
   std::free(second);
+}
+
+// The Windows DLL carries the glyph as resources/glyph.bmp: it must be this
+// glyph, and a bitmap file Windows reads as 19 x 19 with 8 bits and 256 colours.
+TEST(PluginGlyphTest, TheWindowsResourceIsThisGlyph) {
+  std::ifstream in("resources/glyph.bmp", std::ios::binary);
+  ASSERT_TRUE(in) << "resources/glyph.bmp is missing: build/tools/planora-glyph-bmp writes it";
+  const std::string stored((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string made = GlyphBitmapFile();
+  EXPECT_EQ(stored, made) << "resources/glyph.bmp is out of date: run build/tools/planora-glyph-bmp resources/glyph.bmp";
+  const auto field = [&made](std::size_t at, int bytes) {
+    std::uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(made[at + i]);
+    return v;
+  };
+  ASSERT_EQ(made.size(), 14u + 40 + 1024 + 20 * 19);
+  EXPECT_EQ(made.substr(0, 2), "BM");
+  EXPECT_EQ(field(2, 4), made.size());
+  EXPECT_EQ(field(10, 4), 14u + 40 + 1024);
+  EXPECT_EQ((std::vector<std::uint32_t>{field(18, 4), field(22, 4), field(28, 2), field(46, 4)}),
+            (std::vector<std::uint32_t>{19, 19, 8, 256}));
+  // Bottom row first: the file's first pixel row is the glyph's last.
+  TPluginBitmap* glyph = NewPluginGlyph();
+  ASSERT_NE(glyph, nullptr);
+  EXPECT_EQ(made.compare(14 + 40 + 1024, 19, reinterpret_cast<const char*>(glyph->Bits) + 18 * 20, 19), 0);
+  EXPECT_EQ(made.compare(14 + 40 + 4 * 9, 3, "\x00\x00\xFF", 3), 0);  // palette entry 9 is red, as blue-green-red
+  std::free(glyph);
 }
