@@ -28,7 +28,7 @@ void TWin32ControlPeer::Create() {
   const DWORD style = WS_CHILD | createdStyle_ | (control_.Visible() ? WS_VISIBLE : 0) |
                       (control_.Enabled() ? 0 : WS_DISABLED);
   window_ = CreateWindowExA(ExStyle(), ClassName(), "", style, control_.Left(), control_.Top(), control_.Width(),
-                            control_.Height(), form_.Window(), nullptr, GetModuleHandleA(nullptr), this);
+                            control_.Height(), form_.Window(), nullptr, ModuleInstance(), this);
   if (window_ == nullptr) return;
   form_.RegisterChild(window_, this);
   font_ = nullptr;
@@ -395,7 +395,7 @@ class TWin32SpinPeer : public TWin32EditPeer {
   void AfterCreate() override {
     arrows_ = CreateWindowExA(0, UPDOWN_CLASSA, nullptr,
                               WS_CHILD | (control_.Visible() ? WS_VISIBLE : 0) | UDS_ARROWKEYS | UDS_NOTHOUSANDS, 0, 0,
-                              0, 0, form_.Window(), nullptr, GetModuleHandleA(nullptr), nullptr);
+                              0, 0, form_.Window(), nullptr, ModuleInstance(), nullptr);
     if (arrows_ == nullptr) return;
     SendMessageA(arrows_, UDM_SETBUDDY, reinterpret_cast<WPARAM>(window_), 0);
     // Room to step both ways from the middle: the arrows always report a step.

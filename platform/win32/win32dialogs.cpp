@@ -64,7 +64,7 @@ TWin32MessageDialog::TWin32MessageDialog(TWin32WidgetSet& widgets, const std::st
   owner_ = GetActiveWindow();
   window_ = CreateWindowExA(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kMessageDialogClass, caption.c_str(),
                             WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT, 100,
-                            100, owner_, nullptr, GetModuleHandleA(nullptr), this);
+                            100, owner_, nullptr, ModuleInstance(), this);
   if (window_ == nullptr) return;
 
   std::vector<TMsgDlgBtn> list = buttons.List();
@@ -75,7 +75,7 @@ TWin32MessageDialog::TWin32MessageDialog(TWin32WidgetSet& widgets, const std::st
     const int id = kFirstButtonId + static_cast<int>(i);
     const DWORD style = WS_CHILD | WS_VISIBLE | WS_TABSTOP | (list[i] == default_ ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
     HWND button = CreateWindowExA(0, "BUTTON", MsgDlgButtonCaption(list[i]).c_str(), style, 0, 0, 10, 10, window_,
-                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr), nullptr);
+                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ModuleInstance(), nullptr);
     buttons_.push_back(Button{list[i], button, id});
   }
   Layout(text, type);
@@ -90,7 +90,7 @@ TWin32MessageDialog::~TWin32MessageDialog() {
 }
 
 void TWin32MessageDialog::Layout(const std::string& text, TMsgDlgType type) {
-  HINSTANCE instance = GetModuleHandleA(nullptr);
+  HINSTANCE instance = ModuleInstance();
   HDC dc = GetDC(window_);
   HGDIOBJ oldFont = SelectObject(dc, font_ ? font_ : GetStockObject(DEFAULT_GUI_FONT));
   const SIZE textSize = TextSize(dc, text, kMaxTextWidth);

@@ -51,10 +51,19 @@ TRect FrameOf(HWND window) {
 
 }  // namespace
 
+HINSTANCE ModuleInstance() {
+  // The module this code is in: the plug-in's DLL, not the host's program.
+  HMODULE module = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCSTR>(&ModuleInstance), &module);
+  return module;
+}
+
 void RegisterWindowClasses() {
-  static bool registered = false;
-  if (registered) return;
-  HINSTANCE instance = GetModuleHandleA(nullptr);
+  HINSTANCE instance = ModuleInstance();
+  WNDCLASSEXA known{};
+  known.cbSize = sizeof known;
+  if (GetClassInfoExA(instance, kFormClass, &known)) return;
   WNDCLASSEXA form{};
   form.cbSize = sizeof form;
   form.lpfnWndProc = &TWin32FormPeer::WindowProc;
@@ -82,7 +91,13 @@ void RegisterWindowClasses() {
   dialog.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
   dialog.lpszClassName = kMessageDialogClass;
   RegisterClassExA(&dialog);
-  registered = true;
+}
+
+void UnregisterWindowClasses() {
+  // The system keeps a DLL's classes after the DLL is unloaded: a host that
+  // loads the plug-in again would get window procedures that are gone.
+  HINSTANCE instance = ModuleInstance();
+  for (const char* name : {kFormClass, kPaintBoxClass, kMessageDialogClass}) UnregisterClassA(name, instance);
 }
 
 // ---- TWin32FormPeer
@@ -125,7 +140,7 @@ void TWin32FormPeer::CreateWindowHandle() {
   style_ = Style();
   ++applying_;
   CreateWindowExA(0, kFormClass, form_->Caption().c_str(), style_, form_->Left(), form_->Top(),
-                  std::max(1, form_->Width()), std::max(1, form_->Height()), owner, nullptr, GetModuleHandleA(nullptr),
+                  std::max(1, form_->Width()), std::max(1, form_->Height()), owner, nullptr, ModuleInstance(),
                   this);
   --applying_;
   if (window_ == nullptr) throw Exception("The window " + form_->Name() + " cannot be created");
@@ -416,7 +431,7 @@ void TWin32FormPeer::Show(bool /*modal*/) {
 
   const TRect work = widgets_.WorkArea();
   const TPosition position = form_->Position();
-  if (position == poScreenCenter || position == poDesktopCenter) {
+  if (form_->WindowState() != wsMaximized && (position == poScreenCenter || position == poDesktopCenter)) {
     form_->SetBounds(work.Left + (work.Width() - form_->Width()) / 2, work.Top + (work.Height() - form_->Height()) / 2,
                      form_->Width(), form_->Height());
   }
@@ -484,6 +499,18 @@ LRESULT TWin32FormPeer::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       auto child = children_.find(header->hwndFrom);
       return child != children_.end() ? child->second->Notify(header) : 0;
     }
+
+    case WM_ACTIVATE:
+      // The control that had the focus gets it back when the window is
+      // active again, as in a dialog.
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus && IsChild(window_, focus)) focus_ = focus;
+      } else if (!HIWORD(wParam) && focus_ && IsWindow(focus_) && IsChild(window_, focus_)) {
+        SetFocus(focus_);
+        return 0;
+      }
+      break;
 
     case WM_INITMENUPOPUP:
       if (!HIWORD(lParam)) PopupOpening(reinterpret_cast<HMENU>(wParam));

@@ -25,8 +25,12 @@ inline constexpr const char* kMessageDialogClass = "PlanoraMessageDlg";
 // Posted to a form window whose object went: the window destroys itself.
 inline constexpr UINT kDestroyLaterMessage = WM_APP + 1;
 
-// Registers the classes above (once per process).
+// The module (DLL or program) the backend is linked into; its classes are registered there.
+HINSTANCE ModuleInstance();
+// Registers the classes above unless they are; the last widget set
+// unregisters them, so that a DLL unloaded and loaded again registers its new code.
 void RegisterWindowClasses();
+void UnregisterWindowClasses();
 LRESULT CALLBACK PaintBoxWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The widget set that exists now (nullptr when none).
@@ -112,6 +116,8 @@ class TWin32FormPeer : public TPeer {
   RECT maximized_{0, 0, 0, 0};
   HBRUSH background_ = nullptr;
   TColor backgroundColor_ = clBtnFace;
+  // The control that had the focus when the window was last deactivated.
+  HWND focus_ = nullptr;
   // The client size the controls' positions were last anchored to.
   SIZE anchorBase_{0, 0};
 };

@@ -77,6 +77,7 @@ TWin32WidgetSet::~TWin32WidgetSet() {
     if (IsWindow(window)) DestroyWindow(window);
   }
   for (auto& [key, font] : fonts_) DeleteObject(font);
+  UnregisterWindowClasses();
   if (gWidgetSet == this) gWidgetSet = nullptr;
 }
 
@@ -305,13 +306,15 @@ int TWin32WidgetSet::MessageDlg(const std::string& caption, const std::string& t
 void TWin32WidgetSet::SetScreenCursor(TCursor cursor) {
   RequireInterfaceThread(thread_, "Setting the screen cursor");
   screenCursor_ = cursor;
-  if (cursor != crDefault) {
-    SetCursor(LoadCursorA(nullptr, Win32CursorName(cursor)));
-  } else {
-    // The windows under the pointer choose their cursors again.
-    POINT p;
-    if (GetCursorPos(&p)) SetCursorPos(p.x, p.y);
-  }
+  // The window under the pointer chooses its cursor again, as the system
+  // asks it to when the pointer moves; the pointer itself stays where it is,
+  // so that no mouse move reaches the program.
+  POINT p;
+  if (!GetCursorPos(&p)) return;
+  HWND under = WindowFromPoint(p);
+  if (under == nullptr || GetWindowThreadProcessId(under, nullptr) != thread_) return;
+  const LRESULT hit = SendMessageA(under, WM_NCHITTEST, 0, MAKELPARAM(p.x, p.y));
+  SendMessageA(under, WM_SETCURSOR, reinterpret_cast<WPARAM>(under), MAKELPARAM(LOWORD(hit), WM_MOUSEMOVE));
 }
 
 TRect TWin32WidgetSet::WorkArea() const {

@@ -165,6 +165,21 @@ TEST_F(ControlsTest, CursorIsTheBoxsOwnUnlessTheScreenCursorIsSet) {
   app_->SetScreenCursor(crDefault);
   form_->Box->SetCursor(crDefault);
   EXPECT_EQ(LoadCursorA(nullptr, IDC_ARROW), cursorOverBox());
+
+  // With the pointer on the box the screen cursor shows at once, without a
+  // move of the mouse, and no mouse event reaches the program.
+  RECT r;
+  GetWindowRect(box_, &r);
+  SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  PumpUntil([] { return false; }, 100);
+  form_->Mouse.clear();
+  app_->SetScreenCursor(crHourGlass);
+  EXPECT_EQ(LoadCursorA(nullptr, IDC_WAIT), GetCursor());
+  form_->Box->SetCursor(crSizeAll);
+  app_->SetScreenCursor(crDefault);
+  EXPECT_EQ(LoadCursorA(nullptr, IDC_SIZEALL), GetCursor());
+  widgets_->ProcessMessages();
+  EXPECT_TRUE(form_->Mouse.empty());
 }
 
 TEST_F(ControlsTest, SpinFieldStepsAndClampsThroughTheControl) {
@@ -199,6 +214,18 @@ TEST_F(ControlsTest, SpinFieldStepsAndClampsThroughTheControl) {
   SetFocus(widgets_->WindowOf(*form_->Other));
   EXPECT_EQ("100", form_->Spin->Text());
   EXPECT_EQ("100", WindowText(edit));
+
+  // Switching to another window is not leaving the field: the text stands,
+  // and the field has the focus again when the window is active again.
+  SetFocus(edit);
+  SetWindowTextA(edit, "0");
+  SetActiveWindow(host_);
+  EXPECT_NE(edit, GetFocus());
+  EXPECT_EQ("0", form_->Spin->Text());
+  SetActiveWindow(widgets_->WindowOf(*form_));
+  EXPECT_EQ(edit, GetFocus());
+  SetFocus(widgets_->WindowOf(*form_->Other));
+  EXPECT_EQ("1", form_->Spin->Text());
 
   // The program's own values are not the user's typing.
   int typed = 0;

@@ -242,6 +242,24 @@ TEST_F(FormsTest, ExceptionInAHandlerIsShownAndTheRunGoesOn) {
   EXPECT_EQ("Division durch null", text);
 }
 
+TEST_F(FormsTest, LastWidgetSetTakesItsWindowClassesAlong) {
+  // A host may unload the plug-in and load it again: the classes must then
+  // name the new code, so the old registration goes with the widget set.
+  WNDCLASSEXA info{};
+  info.cbSize = sizeof info;
+  HMODULE module = GetModuleHandleA(nullptr);
+  EXPECT_TRUE(GetClassInfoExA(module, "PlanoraForm", &info));
+  app_.reset();
+  widgets_.reset();
+  EXPECT_FALSE(GetClassInfoExA(module, "PlanoraForm", &info));
+  EXPECT_FALSE(GetClassInfoExA(module, "PlanoraPaintBox", &info));
+  widgets_ = std::make_unique<TWin32WidgetSet>();
+  app_ = std::make_unique<TApplication>(*widgets_);
+  auto* form = app_->CreateForm<TMenuForm>();
+  form->Show();
+  EXPECT_TRUE(IsWindowVisible(widgets_->WindowOf(*form)));
+}
+
 TEST_F(FormsTest, ForeignExceptionLeavesTheLoopAndTheHostComesBack) {
   auto* form = app_->CreateForm<TMenuForm>();
   form->Plain->OnClick = [](TObject*) { throw 42; };
