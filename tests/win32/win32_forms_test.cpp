@@ -75,6 +75,31 @@ TEST_F(FormsTest, MenuCommandClosesAndFreesModalFormWhileHostWaitsDisabled) {
   EXPECT_TRUE(PumpUntil([&] { return !IsWindow(window); }));
 }
 
+TEST_F(FormsTest, FormFreedInsideItsOwnMenuCommandGoesAfterTheCommand) {
+  auto* form = app_->CreateForm<TMenuForm>();
+  form->SetColor(clYellow);
+  form->Show();
+  HWND window = widgets_->WindowOf(*form);
+  ASSERT_TRUE(PumpUntil([&] {
+    HDC dc = GetDC(window);
+    const COLORREF c = GetPixel(dc, 390, 5);
+    ReleaseDC(window, dc);
+    return c == RGB(255, 255, 0);
+  }));
+  bool destroyed = false;
+  form->OnDestroy = [&](TObject*) { destroyed = true; };
+  // Not modal: the close action frees the window inside the command.
+  SendMessageA(window, WM_COMMAND, CommandOf(window, 0, 0), 0);
+  EXPECT_TRUE(destroyed);
+  EXPECT_FALSE(app_->Owns(form));
+  EXPECT_TRUE(IsWindow(window));
+  EXPECT_FALSE(IsWindowVisible(window));
+  // Messages still on their way to it find no object.
+  SendMessageA(window, WM_CLOSE, 0, 0);
+  SendMessageA(window, WM_COMMAND, CommandOf(window, 0, 0), 0);
+  EXPECT_TRUE(PumpUntil([&] { return !IsWindow(window); }));
+}
+
 TEST_F(FormsTest, CloseBoxAsksTheCloseProtocol) {
   auto* form = app_->CreateForm<TMenuForm>();
   int questions = 0;
