@@ -184,14 +184,17 @@ void TWin32FormPeer::SyncWindow() {
   }
 
   // While the system's changes are read back, the system's state stands.
+  bool stateChanged = false;
   if (IsWindowVisible(window_) && !readingBack_) {
     const TWindowState shown = ShownState();
     if (shown != form_->WindowState()) {
+      stateChanged = true;
       switch (form_->WindowState()) {
         case wsMaximized: ShowWindow(window_, SW_MAXIMIZE); break;
         case wsMinimized: ShowWindow(window_, SW_MINIMIZE); break;
         case wsNormal: ShowWindow(window_, SW_RESTORE); break;
       }
+      if (IsZoomed(window_)) RememberMaximized();
     }
   }
 
@@ -206,6 +209,8 @@ void TWin32FormPeer::SyncWindow() {
     InvalidateRect(window_, nullptr, TRUE);
   }
   --applying_;
+  // The size the system gave the window in its new state is the window's.
+  if (stateChanged) ReadBack();
 }
 
 // ---- menu
@@ -394,10 +399,17 @@ void TWin32FormPeer::StateChanged() {
   }
 }
 
+void TWin32FormPeer::RememberMaximized() {
+  GetWindowRect(window_, &maximized_);
+  maximizedAt_ = GetTickCount();
+}
+
 void TWin32FormPeer::KeepMaximized() {
   // A display without a window manager may hand a maximized window its
-  // earlier size back: the window takes the size it was maximized to.
-  if (!IsZoomed(window_) || maximized_.right <= maximized_.left) return;
+  // earlier size back shortly after: the window takes the size it was
+  // maximized to. Later changes (a new work area) are the system's to make.
+  constexpr DWORD kSettleMs = 2000;
+  if (!IsZoomed(window_) || maximized_.right <= maximized_.left || GetTickCount() - maximizedAt_ > kSettleMs) return;
   RECT now;
   GetWindowRect(window_, &now);
   if (EqualRect(&now, &maximized_)) return;
@@ -446,7 +458,7 @@ void TWin32FormPeer::Show(bool /*modal*/) {
   }
   --applying_;
   if (!window_) return;
-  if (IsZoomed(window_)) GetWindowRect(window_, &maximized_);
+  if (IsZoomed(window_)) RememberMaximized();
   if (form_->WindowState() != wsMinimized) SetForegroundWindow(window_);
   UpdateWindow(window_);
   ReadBack();

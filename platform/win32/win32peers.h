@@ -83,6 +83,7 @@ class TWin32FormPeer : public TPeer {
   void StateChanged();
   TWindowState ShownState() const;
   void KeepMaximized();
+  void RememberMaximized();
   void MenuCommand(UINT id);
   void PopupOpening(HMENU popup);
   std::vector<MenuShape> CurrentMenuShape() const;
@@ -114,6 +115,7 @@ class TWin32FormPeer : public TPeer {
   DWORD style_ = 0;
   // The outer rectangle the window had when the system last maximized it.
   RECT maximized_{0, 0, 0, 0};
+  DWORD maximizedAt_ = 0;
   HBRUSH background_ = nullptr;
   TColor backgroundColor_ = clBtnFace;
   // The control that had the focus when the window was last deactivated.

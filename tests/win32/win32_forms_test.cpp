@@ -233,6 +233,14 @@ TEST_F(FormsTest, MaximizedFormWithoutMaximizeBoxKeepsItsDesignBoundsForRestore)
   ShowWindow(window, SW_RESTORE);
   EXPECT_TRUE(PumpUntil([&] { return form->WindowState() == wsNormal; }));
   EXPECT_EQ(640, form->Width());
+
+  // The program maximizes it again: its bounds are the system's.
+  form->SetWindowState(wsMaximized);
+  EXPECT_TRUE(IsZoomed(window));
+  RECT outer;
+  GetWindowRect(window, &outer);
+  EXPECT_EQ(outer.right - outer.left, form->Width());
+  EXPECT_EQ(outer.bottom - outer.top, form->Height());
   form->Hide();
 }
 
