@@ -139,7 +139,7 @@ void TWin32FormPeer::CreateWindowHandle() {
   HWND owner = form_->Modal() ? GetActiveWindow() : nullptr;
   style_ = Style();
   ++applying_;
-  CreateWindowExA(0, kFormClass, form_->Caption().c_str(), style_, form_->Left(), form_->Top(),
+  CreateWindowExA(WS_EX_CONTROLPARENT, kFormClass, form_->Caption().c_str(), style_, form_->Left(), form_->Top(),
                   std::max(1, form_->Width()), std::max(1, form_->Height()), owner, nullptr, ModuleInstance(),
                   this);
   --applying_;

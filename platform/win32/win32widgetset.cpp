@@ -260,6 +260,15 @@ void TWin32WidgetSet::Dispatch(MSG& msg) {
     HWND dialog = (*it)->Window();
     if (dialog && (msg.hwnd == dialog || IsChild(dialog, msg.hwnd)) && IsDialogMessageA(dialog, &msg)) return;
   }
+  // Tab moves between the fields of a window, as in a dialog.
+  if (msg.message == WM_KEYDOWN && msg.wParam == VK_TAB && msg.hwnd != nullptr) {
+    HWND root = GetAncestor(msg.hwnd, GA_ROOT);
+    char name[32] = {};
+    if (root != nullptr && root != msg.hwnd && GetClassNameA(root, name, sizeof name) &&
+        std::string(name) == kFormClass && IsDialogMessageA(root, &msg)) {
+      return;
+    }
+  }
   TranslateMessage(&msg);
   DispatchMessageA(&msg);
 }

@@ -211,7 +211,10 @@ TEST_F(ControlsTest, SpinFieldStepsAndClampsThroughTheControl) {
   SetFocus(edit);
   SetWindowTextA(edit, "250");
   EXPECT_EQ("250", form_->Spin->Text());
-  SetFocus(widgets_->WindowOf(*form_->Other));
+  // Tab, as typed, moves on to the next field.
+  PostMessageA(edit, WM_KEYDOWN, VK_TAB, 1);
+  widgets_->ProcessMessages();
+  EXPECT_EQ(widgets_->WindowOf(*form_->Other), GetFocus());
   EXPECT_EQ("100", form_->Spin->Text());
   EXPECT_EQ("100", WindowText(edit));
 
