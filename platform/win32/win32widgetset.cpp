@@ -288,11 +288,24 @@ void TWin32WidgetSet::HandleMessage() {
 
 void TWin32WidgetSet::ProcessMessages() {
   RethrowPending();
+  // Paints and timer ticks come back as long as something invalidates or
+  // time passes: workers drawing all the while would keep this loop going.
+  // Each window is painted and each timer ticks at most once per call; the
+  // next comes with the next call.
+  std::vector<HWND> painted;
+  std::vector<UINT_PTR> ticked;
   MSG msg;
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) {
       PostQuitMessage(static_cast<int>(msg.wParam));
       break;
+    }
+    if (msg.message == WM_PAINT) {
+      if (std::find(painted.begin(), painted.end(), msg.hwnd) != painted.end()) break;
+      painted.push_back(msg.hwnd);
+    } else if (msg.message == WM_TIMER) {
+      if (std::find(ticked.begin(), ticked.end(), msg.wParam) != ticked.end()) break;
+      ticked.push_back(msg.wParam);
     }
     Dispatch(msg);
     if (pending_) break;

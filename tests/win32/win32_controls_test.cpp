@@ -1,6 +1,7 @@
 // Controls of the Win32 backend: what a paint box shows and repaints, its
 // mouse input and cursor, the spin field's arrows and focus, the other
 // controls' texts, fonts and states, and a picture of a whole window.
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <thread>
@@ -108,6 +109,28 @@ TEST_F(ControlsTest, DrawingFromAWorkerThreadReachesTheScreen) {
   worker.join();
   ASSERT_TRUE(PumpUntil([&] { return ScreenPixel(box_, 150, 30) == clWhite; }));
   EXPECT_EQ(clLime, ScreenPixel(box_, 150, 90));
+}
+
+TEST_F(ControlsTest, ProcessMessagesReturnsWhileWorkersKeepDrawing) {
+  std::atomic<bool> stop{false};
+  // Draws for at most two seconds, so that a loop that never returns ends.
+  std::thread worker([&] {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (int i = 0; !stop && std::chrono::steady_clock::now() < end; ++i) {
+      // As a drawing call reports the rectangle it changed.
+      form_->Box->Peer()->Invalidate(Rect(i % 180, 0, i % 180 + 20, 20));
+    }
+  });
+  Sleep(50);
+  std::vector<double> durations;
+  for (int call = 0; call < 3; ++call) {
+    const auto start = std::chrono::steady_clock::now();
+    widgets_->ProcessMessages();
+    durations.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+  stop = true;
+  worker.join();
+  for (double d : durations) EXPECT_LT(d, 0.5);
 }
 
 TEST_F(ControlsTest, MouseMessagesReachTheEntryPointsWithButtonShiftAndPosition) {
