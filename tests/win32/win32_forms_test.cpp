@@ -100,6 +100,49 @@ TEST_F(FormsTest, FormFreedInsideItsOwnMenuCommandGoesAfterTheCommand) {
   EXPECT_TRUE(PumpUntil([&] { return !IsWindow(window); }));
 }
 
+TEST_F(FormsTest, ModalFormOverAModalFormGivesItBackWhenItCloses) {
+  auto* outer = app_->CreateForm<TMenuForm>();
+  TMenuForm* inner = nullptr;
+  bool outerEnabledUnderInner = true, hostEnabledUnderInner = true, innerOwnedByOuter = false;
+  bool outerActiveAfterInner = false, hostEnabledAfterInner = true;
+  outer->Plain->OnClick = [&](TObject*) {
+    inner = app_->CreateForm<TMenuForm>();
+    inner->ShowModal();
+    outerActiveAfterInner = GetActiveWindow() == widgets_->WindowOf(*outer);
+    hostEnabledAfterInner = IsWindowEnabled(host_) != FALSE;
+  };
+  Script({[&] {
+            HWND window = widgets_->WindowOf(*outer);
+            PostMessageA(window, WM_COMMAND, CommandOf(window, 1, 2), 0);
+            return true;
+          },
+          [&] {
+            if (inner == nullptr || !inner->Visible()) return false;
+            HWND window = widgets_->WindowOf(*inner);
+            outerEnabledUnderInner = IsWindowEnabled(widgets_->WindowOf(*outer)) != FALSE;
+            hostEnabledUnderInner = IsWindowEnabled(host_) != FALSE;
+            innerOwnedByOuter = GetWindow(window, GW_OWNER) == widgets_->WindowOf(*outer);
+            PostMessageA(window, WM_COMMAND, CommandOf(window, 0, 0), 0);
+            return true;
+          },
+          [&] {
+            if (app_->Owns(inner)) return false;
+            HWND window = widgets_->WindowOf(*outer);
+            PostMessageA(window, WM_COMMAND, CommandOf(window, 0, 0), 0);
+            return true;
+          }},
+         outer);
+  EXPECT_EQ(mrCancel, outer->ShowModal());
+  EXPECT_TRUE(ScriptDone());
+  EXPECT_FALSE(outerEnabledUnderInner);
+  EXPECT_FALSE(hostEnabledUnderInner);
+  EXPECT_TRUE(innerOwnedByOuter);
+  EXPECT_TRUE(outerActiveAfterInner);
+  EXPECT_FALSE(hostEnabledAfterInner);
+  EXPECT_TRUE(IsWindowEnabled(host_));
+  EXPECT_EQ(host_, GetActiveWindow());
+}
+
 TEST_F(FormsTest, CloseBoxAsksTheCloseProtocol) {
   auto* form = app_->CreateForm<TMenuForm>();
   int questions = 0;
