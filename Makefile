@@ -6,13 +6,20 @@
 # estimates beside the truth it was rendered from. `make bench`
 # times the resampling. `make sanitize` runs the tests with
 # AddressSanitizer and UndefinedBehaviorSanitizer in build-sanitize/.
+# `make windows` cross-builds the Windows plug-in library:
+# build-windows/PPlanora.dll (32-bit, the one users install) and
+# build-windows64/PPlanora.dll (64-bit, from the same sources, for the tests
+# under wine64); `make test` runs their tests too.
 
 PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev pkg-config libjpeg62-turbo-dev libpng-dev libtiff-dev qt6-base-dev libqt6gui6 fonts-dejavu-core
+# The Windows side: both cross compilers, Wine and a virtual display. The
+# 32-bit Wine (i386 packages) only where this machine runs 32-bit programs.
+WINDOWS_PACKAGES := g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xauth
 JOBS ?= $(shell nproc)
 
 SAMPLE := resources/samples/poster
 
-.PHONY: all deps build test run run-batch bench sanitize clean
+.PHONY: all deps deps-windows build test test-linux run run-batch bench sanitize windows windows-test clean
 
 all: build
 
@@ -34,8 +41,52 @@ build: deps
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
 	cmake --build build -j $(JOBS)
 
-test: build
+test: test-linux windows-test
+
+test-linux: build
 	ctest --test-dir build --output-on-failure -j $(JOBS)
+
+deps-windows:
+	@missing=""; \
+	for p in $(WINDOWS_PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    echo "Installing:$$missing"; \
+	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
+	  else \
+	    echo "Missing packages. Run:"; echo "  sudo apt-get install -y --no-install-recommends$$missing"; exit 1; \
+	  fi; \
+	fi; \
+	if [ ! -x /usr/lib/wine/wine ] && tests/windows/can-run-32bit; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    echo "Installing: wine32:i386 (this machine runs 32-bit programs)"; \
+	    dpkg --add-architecture i386 && apt-get update -qq && \
+	      DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends wine32:i386; \
+	  else \
+	    echo "For the 32-bit DLL's run-time tests, run:"; \
+	    echo "  sudo dpkg --add-architecture i386 && sudo apt-get update && sudo apt-get install -y --no-install-recommends wine32:i386"; \
+	  fi; \
+	fi
+
+# The Linux build comes first: the DLL's results are compared with its.
+windows: deps-windows build
+	cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
+	  -DPLANORA_LINUX_BUILD=$(CURDIR)/build
+	cmake --build build-windows -j $(JOBS)
+	cmake -S . -B build-windows64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
+	  -DPLANORA_LINUX_BUILD=$(CURDIR)/build
+	cmake --build build-windows64 -j $(JOBS)
+
+# One Wine prefix of the run's own, in a temporary folder, and one virtual
+# display for all the Windows tests; both go when the tests end.
+windows-test: windows
+	@prefix=$$(mktemp -d); export WINEPREFIX=$$prefix/wine WINEDEBUG=-all; \
+	/usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1; \
+	xvfb-run -a -s "-screen 0 1280x1024x24" sh -c \
+	  'ctest --test-dir build-windows64 --output-on-failure && ctest --test-dir build-windows --output-on-failure'; \
+	rc=$$?; /usr/lib/wine/wineserver -k 2>/dev/null; rm -rf $$prefix; exit $$rc
 
 # With a display the desktop program opens the sample (Plug-ins > Planora);
 # without one the batch tool straightens it.
@@ -62,4 +113,4 @@ sanitize: deps
 	  ctest --test-dir build-sanitize --output-on-failure -j $(JOBS)
 
 clean:
-	rm -rf build build-sanitize
+	rm -rf build build-sanitize build-windows build-windows64

@@ -1,4 +1,5 @@
 #include "engine/rectify_kernels.h"
+#include "platform/sysutils.h"
 
 #include <immintrin.h>
 
@@ -64,8 +65,8 @@ void ProjectFrom(std::int64_t from, const TBlock& b, const TSourceRaster& src, T
 // that conversion, and so does NaN.
 void LocateNearestFrom(std::int64_t from, const TSourceRaster& src, std::int64_t n, TScratch& w) {
   for (std::int64_t i = from; i < n; ++i) {
-    const double rx = __builtin_roundeven(w.Fx[i]);
-    const double ry = __builtin_roundeven(w.Fy[i]);
+    const double rx = RoundHalfEven(w.Fx[i]);
+    const double ry = RoundHalfEven(w.Fy[i]);
     const bool inside = rx >= 0.0 && rx <= src.MaxX && ry >= 0.0 && ry <= src.MaxY;
     w.Col[i] = inside ? static_cast<std::int32_t>(3.0 * rx) : -1;
     w.Row[i] = inside ? static_cast<std::int32_t>(src.MaxY - ry) : 0;
@@ -106,7 +107,7 @@ inline std::uint8_t BlendChannel(int c1, int c2, int c3, int c4, double w1, doub
   s = s + c2 * w2;
   s = s + c3 * w3;
   s = s + c4 * w4;
-  const double v = __builtin_roundeven(s);
+  const double v = RoundHalfEven(s);
   return static_cast<std::uint8_t>(v > 255.0 ? 255.0 : v);
 }
 

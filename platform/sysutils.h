@@ -1,6 +1,7 @@
 // Exceptions, rounding and number texts shared by every layer.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -46,6 +47,22 @@ class EConvertError : public Exception {
 // Nearest integer, ties to even; ERangeError when the result does not fit 32 bits
 // (also for NaN and infinities).
 std::int32_t Round(long double value);
+
+// Nearest integer as a double, ties to even, for any double (NaN and the
+// infinities come back as they are); inline for the resampling kernels.
+// Built from round(), which every C library has: a tie is the one case
+// where it differs, and halving makes a tie's even neighbour the nearest.
+inline double RoundHalfEvenPortable(double x) {
+  const double r = std::round(x);
+  return std::fabs(r - x) == 0.5 ? 2.0 * std::round(0.5 * x) : r;
+}
+inline double RoundHalfEven(double x) {
+#if defined(__GLIBC__)
+  return __builtin_roundeven(x);
+#else
+  return RoundHalfEvenPortable(x);
+#endif
+}
 // Cut toward zero; ERangeError when the result does not fit 32 bits.
 std::int32_t Trunc(long double value);
 // Largest integer not above value; ERangeError when it does not fit 32 bits.

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/forms.h"
+#include "platform/fpu.h"
 #include "platform/sysutils.h"
 #include "plugin/plgint.h"
 
@@ -34,6 +35,8 @@ void SetPluginKind(int Index) {
 }
 
 std::int32_t ExecutePlugin(const std::function<std::uint8_t()>& RunWindow) {
+  // Our arithmetic, not the host's, for the whole run; the host's comes back on return.
+  const TFloatingPointState floatingPoint;
   try {
     PluginErrorMessage = UnableToProcessMessage;
     return RunWindow();

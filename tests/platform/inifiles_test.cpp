@@ -1,8 +1,10 @@
 #include "platform/inifiles.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <fstream>
@@ -18,12 +20,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The line end of a file the settings code makes: the platform's own.
+#ifdef _WIN32
+const std::string kNewLine = "\r\n";
+#else
+const std::string kNewLine = "\n";
+#endif
+
 class IniFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/planora_ini_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    std::random_device random;
+    const fs::path dir = fs::temp_directory_path() / ("planora_ini_" + std::to_string(random()));
+    ASSERT_TRUE(fs::create_directory(dir));
+    dir_ = dir.generic_string();
     SetDecimalSeparator('.');
   }
   void TearDown() override {
@@ -93,7 +103,7 @@ TEST_F(IniFileTest, WritesChangeOnlyTheirOwnLines) {
             "\n[New]\nName=\" padded \"\n");
   EXPECT_EQ(TIniFile(Path("s.ini")).ReadString("new", "name", ""), " padded ");
 
-  // CRLF files stay CRLF; new files get plain line ends.
+  // CRLF files stay CRLF; new files get the platform's line ends.
   Put(Path("crlf.ini"), "[A]\r\nx=1\r\n; c\r\ny=2");
   {
     TIniFile crlf(Path("crlf.ini"));
@@ -103,7 +113,7 @@ TEST_F(IniFileTest, WritesChangeOnlyTheirOwnLines) {
     fresh.WriteString("A", "x", "1");
   }
   EXPECT_EQ(Get(Path("crlf.ini")), "[A]\r\nx=1\r\n; c\r\ny=2\r\nz=3\r\n\r\n[B]\r\nw=4\r\n");
-  EXPECT_EQ(Get(Path("new.ini")), "[A]\nx=1\n");
+  EXPECT_EQ(Get(Path("new.ini")), "[A]" + kNewLine + "x=1" + kNewLine);
   EXPECT_EQ(Entries(), (std::set<std::string>{"s.ini", "crlf.ini", "new.ini"}));
 }
 
@@ -116,7 +126,7 @@ TEST_F(IniFileTest, FloatsRoundTripUnderEitherSeparator) {
       TIniFile ini(path);
       for (int i = 0; i < 5; ++i) ini.WriteFloat("P", "v" + std::to_string(i), values[i]);
     }
-    EXPECT_NE(Get(path).find(std::string("v0=-123") + separator + "456\n"), std::string::npos);
+    EXPECT_NE(Get(path).find(std::string("v0=-123") + separator + "456" + kNewLine), std::string::npos);
     // Read under the other separator: either kind of file reads everywhere.
     SetDecimalSeparator(separator == '.' ? ',' : '.');
     TIniFile ini(path);
@@ -174,6 +184,15 @@ TEST_F(IniFileTest, GarbageDoesNotStopReading) {
   EXPECT_EQ(Entries(), std::set<std::string>{"g.ini"});
 }
 
+// A file that exists keeps its own line ends, also where new files get CRLF.
+TEST_F(IniFileTest, FilesKeepTheirOwnLineEnds) {
+  Put(Path("lf.ini"), "[Planroa]\nInhash=1\n");
+  TIniFile(Path("lf.ini")).WriteString("Planroa", "Original_Groesse", "90");
+  EXPECT_EQ(Get(Path("lf.ini")), "[Planroa]\nInhash=1\nOriginal_Groesse=90\n");
+  EXPECT_EQ(Entries(), std::set<std::string>{"lf.ini"});
+}
+
+#ifndef _WIN32
 TEST_F(IniFileTest, ReplacementKeepsModeAndLinks) {
   Put(Path("s.ini"), "[A]\nx=1\n");
   ASSERT_EQ(chmod(Path("s.ini").c_str(), 0640), 0);
@@ -185,6 +204,7 @@ TEST_F(IniFileTest, ReplacementKeepsModeAndLinks) {
   ASSERT_EQ(stat(Path("s.ini").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
+#endif
 
 }  // namespace
 }  // namespace planora

@@ -1,6 +1,9 @@
 #include "platform/sysutils.h"
 
 #include <gtest/gtest.h>
+#include <cmath>
+#include <vector>
+#include <random>
 
 #include <cfenv>
 #include <climits>
@@ -40,6 +43,30 @@ TEST(Round, TiesGoToEvenAndResultsMustFit32Bits) {
   EXPECT_THROW(Divide(1.0, -0.0), EZeroDivide);
 }
 
+// The kernels' rounding where the C library has no roundeven (Windows):
+// the same as the processor's own round-to-nearest-even for every kind of double.
+TEST(Round, HalfEvenWithoutTheLibrarysRoundeven) {
+  std::vector<double> values = {0.5, 1.5, 2.5, -0.5, -1.5, -2.5, 0.49999999999999994, 4503599627370495.5,
+                                4503599627370497.0, -0.0, 1e300, -1e-300, 255.5, 254.5};
+  std::mt19937_64 random(7);
+  std::uniform_real_distribution<double> wide(-5000.0, 5000.0);
+  for (int i = 0; i < 20000; ++i) {
+    const double v = wide(random);
+    values.push_back(v);
+    values.push_back(std::floor(v) + 0.5);  // a tie
+    values.push_back(std::nextafter(std::floor(v) + 0.5, 0.0));
+  }
+  for (double v : values) {
+    const double expected = std::nearbyint(v);
+    EXPECT_EQ(RoundHalfEvenPortable(v), expected) << std::hexfloat << v;
+    EXPECT_EQ(std::signbit(RoundHalfEvenPortable(v)), std::signbit(expected)) << v;
+    EXPECT_EQ(RoundHalfEven(v), expected) << v;
+  }
+  EXPECT_TRUE(std::isnan(RoundHalfEvenPortable(std::nan(""))));
+  EXPECT_EQ(RoundHalfEvenPortable(-INFINITY), -INFINITY);
+}
+
+#ifndef _WIN32
 TEST(SysDecimalSeparator, OverrideThenLocaleWithoutTouchingTheGlobalLocale) {
   const std::string globalBefore = std::setlocale(LC_NUMERIC, nullptr);
   const char* old = std::getenv("LC_ALL");
@@ -55,6 +82,7 @@ TEST(SysDecimalSeparator, OverrideThenLocaleWithoutTouchingTheGlobalLocale) {
   ResetDecimalSeparator();
   EXPECT_EQ(std::setlocale(LC_NUMERIC, nullptr), globalBefore);
 }
+#endif
 
 TEST(NumberText, GeneralAndFixedFormats) {
   SeparatorGuard dot('.');

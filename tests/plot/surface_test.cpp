@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <unistd.h>
+#include <random>
 
 #include "platform/forms.h"
 #include "platform/headless/headless.h"
@@ -206,7 +206,7 @@ TEST(PlotSurface, ScreenCopiesFollowNoScreenUpdateAndMarker) {
 }
 
 TEST(PlotSurface, PlotFile) {
-  const auto dir = std::filesystem::temp_directory_path() / ("planora_plot_" + std::to_string(::getpid()));
+  const auto dir = std::filesystem::temp_directory_path() / ("planora_plot_" + std::to_string(std::random_device{}()));
   std::filesystem::create_directories(dir);
   const auto file = dir / "a.plt";
   Screen s(490, 385);
@@ -240,7 +240,7 @@ TEST(PlotSurface, PlotFile) {
   EXPECT_EQ(ReadFile(longName.substr(0, 100)), header);
 
   try {
-    p.AttachPaintBox(s.pb, (dir / "missing" / "x.plt").string());
+    p.AttachPaintBox(s.pb, (dir / "missing" / "x.plt").generic_string());
     ADD_FAILURE() << "no exception";
   } catch (const EInOutError& e) {
     EXPECT_NE(std::string(e.what()).find("missing/x.plt"), std::string::npos);

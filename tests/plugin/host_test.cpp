@@ -2,11 +2,13 @@
 // and the frame of Execute, with a host made of plain functions.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/forms.h"
+#include "platform/fpu.h"
 #include "platform/headless/headless.h"
 #include "plugin/plgint.h"
 #include "plugin/plugin.h"
@@ -178,3 +180,45 @@ TEST_F(HostTest, RefusalsRaiseTheCurrentTextAndExecuteTurnsAnyExceptionIntoZero)
     EXPECT_EQ(d.Buttons, std::vector<TMsgDlgBtn>{mbOK});
   }
 }
+
+#if defined(__i386__) || defined(__x86_64__)
+// A host that calls in with its own floating-point state: 53-bit x87
+// precision, the zero-division traps unmasked, tiny values flushed to zero.
+// The run computes with extended precision and quiet infinities, and the
+// host gets its state back.
+TEST(ExecuteFloatingPoint, TheRunHasItsOwnStateAndTheHostGetsItsOwnBack) {
+  const std::uint16_t testCw = TFloatingPointState::ControlWord();
+  const std::uint32_t testMx = TFloatingPointState::Mxcsr();
+  const std::uint16_t hostCw = 0x027B;    // 53-bit precision, zero-divide trap unmasked
+  const std::uint32_t hostMx = 0x9D80;    // flush-to-zero, zero-divide trap unmasked
+  THeadlessWidgetSet ws;
+  TApplication app(ws);
+  std::uint16_t seenCw = 0;
+  std::uint32_t seenMx = 0;
+  long double extendedStep = 0;
+  double quotient = 0, tiny = 0;
+  TFloatingPointState::Set(hostCw, hostMx);
+  const std::int32_t result = ExecutePlugin([&]() -> std::uint8_t {
+    seenCw = TFloatingPointState::ControlWord();
+    seenMx = TFloatingPointState::Mxcsr();
+    volatile long double one = 1.0L, small = std::ldexp(1.0L, -60);
+    extendedStep = (one + small) - one;  // 0 at 53-bit precision
+    volatile double zero = 0.0, minimum = 2.2250738585072014e-308;
+    quotient = 1.0 / zero;                // a trap with the host's state
+    tiny = minimum / 4.0;                 // 0 when flushed
+    return 1;
+  });
+  const std::uint16_t afterCw = TFloatingPointState::ControlWord();
+  const std::uint32_t afterMx = TFloatingPointState::Mxcsr();
+  TFloatingPointState::Set(testCw, testMx);
+
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(seenCw, TFloatingPointState::kControlWord);
+  EXPECT_EQ(seenMx, TFloatingPointState::kMxcsr);
+  EXPECT_EQ(extendedStep, std::ldexp(1.0L, -60));
+  EXPECT_TRUE(std::isinf(quotient));
+  EXPECT_GT(tiny, 0.0);
+  EXPECT_EQ(afterCw, hostCw);
+  EXPECT_EQ(afterMx & 0xFFC0u, hostMx & 0xFFC0u);  // the control bits; flags may differ
+}
+#endif

@@ -1,18 +1,28 @@
 /* A host written in C, as a host author would write one against
  * plugin/planora_plugin.h: it loads the plug-in library, reads its header
- * and glyph, fills the host record and runs Execute.
+ * and glyph, fills the host record and runs Execute. The same source is the
+ * Linux host (dlopen) and the Windows one (LoadLibraryA), 32 or 64 bits.
  *
  *   planora-test-host LIBRARY WORKDIR MODE
  *
+ * On real windows a message box waits for its answer, so each script
+ * answers the boxes its run shows ("ok" for the refusals' message).
  * MODE says which run: "flow" (preview, then pretty print: Execute gives 1
- * and the result arrives), "close" (preview, close, confirm: 0),
+ * and the result arrives), "flow-nearest" (the same without colour
+ * interpolation), "close" (preview, close, confirm: 0),
  * "refuse-get" and "refuse-put" (the host refuses the picture or the
  * result: 0), "empty" (an empty picture rectangle: 0, no picture asked for).
  * The picture handed over is written to WORKDIR/input.ppm, a result to
- * WORKDIR/result.ppm, the settings file is WORKDIR/planora.ini. Exit status
+ * WORKDIR/result.ppm, the glyph to WORKDIR/glyph.ppm, the settings file is
+ * WORKDIR/planora.ini (a marker stored there beforehand is used). Exit status
  * 0 when everything the mode expects held; each failed check is printed.
  */
+#ifdef _WIN32
+#include <windows.h>
+#else
+#define _POSIX_C_SOURCE 200809L /* setenv */
 #include <dlfcn.h>
+#endif
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -62,6 +72,18 @@ static void write_ppm(const char* name, const TPluginBitmap* b) {
   fclose(f);
 }
 
+/* The glyph as 24-bit rows, top row first, written like a picture. */
+static void write_glyph_ppm(const unsigned char* bgr, int width, int height, size_t bytesPerRow) {
+  TPluginBitmap b;
+  memset(&b, 0, sizeof b);
+  b.Width = width;
+  b.Height = height;
+  b.BytesPerRow = (int32_t)bytesPerRow;
+  b.BitsPerPixel = 24;
+  b.Bits = (uint8_t*)bgr;
+  write_ppm("glyph.ppm", &b);
+}
+
 static int32_t PLANORA_STDCALL show_text(const char* text, int32_t flag) {
   ++textCalls;
   CHECK(text != NULL && text[0] == '\0');
@@ -100,9 +122,25 @@ static const char* PLANORA_STDCALL ini_file_name(char* buffer, int32_t size) {
 
 typedef int32_t(PLANORA_STDCALL* TIntFn)(void);
 typedef void*(PLANORA_STDCALL* TPtrFn)(void);
+typedef TPluginLanguage*(PLANORA_STDCALL* TLanguageFn)(void);
+typedef TPluginHeader*(PLANORA_STDCALL* THeaderFn)(void);
+typedef THostRecord*(PLANORA_STDCALL* TRecordFn)(void);
+typedef TPluginGlyph(PLANORA_STDCALL* TGlyphFn)(void);
 
-static void* need(void* lib, const char* name) {
-  void* f = dlsym(lib, name);
+#ifdef _WIN32
+typedef HMODULE TLibrary;
+static TLibrary load(const char* file) { return LoadLibraryA(file); }
+static void* symbol(TLibrary lib, const char* name) { return (void*)GetProcAddress(lib, name); }
+static void set_script(const char* script) { _putenv_s("PLANORA_SCRIPT", script); }
+#else
+typedef void* TLibrary;
+static TLibrary load(const char* file) { return dlopen(file, RTLD_NOW | RTLD_LOCAL); }
+static void* symbol(TLibrary lib, const char* name) { return dlsym(lib, name); }
+static void set_script(const char* script) { setenv("PLANORA_SCRIPT", script, 1); }
+#endif
+
+static void* need(TLibrary lib, const char* name) {
+  void* f = symbol(lib, name);
   if (!f) {
     fprintf(stderr, "host: the library has no export %s\n", name);
     exit(2);
@@ -110,7 +148,7 @@ static void* need(void* lib, const char* name) {
   return f;
 }
 
-static void check_header(TPluginHeader* (*header)(void)) {
+static void check_header(THeaderFn header) {
   TPluginHeader* h1 = header();
   TPluginHeader copy;
   memcpy(&copy, h1, sizeof copy);
@@ -125,7 +163,74 @@ static void check_header(TPluginHeader* (*header)(void)) {
   for (size_t i = 0; i < sizeof h1->Reserved; ++i) CHECK(h1->Reserved[i] == 0);
 }
 
-static void check_glyphs(TPluginBitmap* (*glyph)(void)) {
+#ifdef _WIN32
+/* Windows: two handles of the DLL's "GLYPH" resource, an 8-bit bitmap with
+   256 colours; the pixels are read back as 24 bits for the comparison. */
+static void check_glyphs(TGlyphFn glyph, TLibrary lib) {
+  HBITMAP g1 = (HBITMAP)glyph();
+  HBITMAP g2 = (HBITMAP)glyph();
+  CHECK(g1 != NULL && g2 != NULL && g1 != g2);
+  if (!g1 || !g2) return;
+  BITMAP info;
+  CHECK(GetObjectA(g1, sizeof info, &info) == sizeof info);
+  CHECK(info.bmWidth == 19 && info.bmHeight == 19);
+  HRSRC found = FindResourceA(lib, "GLYPH", (LPCSTR)RT_BITMAP);
+  CHECK(found != NULL);
+  if (found) {
+    const BITMAPINFOHEADER* header = (const BITMAPINFOHEADER*)LockResource(LoadResource(lib, found));
+    CHECK(header != NULL && header->biWidth == 19 && header->biHeight == 19 && header->biBitCount == 8);
+    CHECK(header != NULL && (header->biClrUsed == 256 || header->biClrUsed == 0));
+  }
+  unsigned char rows[2][19 * 60];
+  HDC screen = GetDC(NULL);
+  for (int k = 0; k < 2; ++k) {
+    BITMAPINFO bi;
+    memset(&bi, 0, sizeof bi);
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = 19;
+    bi.bmiHeader.biHeight = -19; /* top row first */
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 24;
+    bi.bmiHeader.biCompression = BI_RGB;
+    CHECK(GetDIBits(screen, k == 0 ? g1 : g2, 0, 19, rows[k], &bi, DIB_RGB_COLORS) == 19);
+  }
+  ReleaseDC(NULL, screen);
+  CHECK(memcmp(rows[0], rows[1], sizeof rows[0]) == 0);
+  write_glyph_ppm(rows[0], 19, 19, 60);
+  DeleteObject(g1);
+  DeleteObject(g2);
+}
+
+/* The version record, read as any Windows program reads a file's version. */
+static void check_version_record(const char* file) {
+  DWORD handle = 0;
+  const DWORD size = GetFileVersionInfoSizeA(file, &handle);
+  CHECK(size > 0);
+  if (size == 0) return;
+  char* data = (char*)calloc(1, size);
+  CHECK(GetFileVersionInfoA(file, 0, size, data));
+  VS_FIXEDFILEINFO* fixed = NULL;
+  UINT length = 0;
+  CHECK(VerQueryValueA(data, "\\", (void**)&fixed, &length) && fixed != NULL);
+  if (fixed) {
+    CHECK(fixed->dwSignature == 0xFEEF04BDu);
+    CHECK(fixed->dwFileVersionMS == 0x00020001u && fixed->dwFileVersionLS == 0);
+    CHECK(fixed->dwProductVersionMS == 0x00020000u && fixed->dwProductVersionLS == 0);
+  }
+  WORD* translation = NULL;
+  CHECK(VerQueryValueA(data, "\\VarFileInfo\\Translation", (void**)&translation, &length) && length >= 4);
+  if (translation) CHECK(translation[0] == 0x0809 && translation[1] == 1252);
+  char* text = NULL;
+  CHECK(VerQueryValueA(data, "\\StringFileInfo\\080904E4\\ProductName", (void**)&text, &length) && text &&
+        strcmp(text, "Planora") == 0);
+  text = NULL;
+  CHECK(VerQueryValueA(data, "\\StringFileInfo\\080904E4\\FileDescription", (void**)&text, &length) && text &&
+        strcmp(text, "Plugin for Pictoria ") == 0);
+  free(data);
+}
+#else
+static void check_glyphs(TGlyphFn glyph, TLibrary lib) {
+  (void)lib;
   TPluginBitmap* g1 = glyph();
   TPluginBitmap* g2 = glyph();
   CHECK(g1 != NULL && g2 != NULL && g1 != g2);
@@ -135,9 +240,19 @@ static void check_glyphs(TPluginBitmap* (*glyph)(void)) {
   for (int y = 0; y < 19; ++y)
     CHECK(memcmp(g1->Bits + y * g1->BytesPerRow, g2->Bits + y * g2->BytesPerRow, 19) == 0);
   CHECK(memcmp(g1->Palette, g2->Palette, 256 * sizeof(TPluginPaletteEntry)) == 0);
+  unsigned char rows[19 * 60];
+  for (int y = 0; y < 19; ++y)
+    for (int x = 0; x < 19; ++x) {
+      const TPluginPaletteEntry* c = &g1->Palette[g1->Bits[y * g1->BytesPerRow + x]];
+      rows[y * 60 + 3 * x] = c->Blue;
+      rows[y * 60 + 3 * x + 1] = c->Green;
+      rows[y * 60 + 3 * x + 2] = c->Red;
+    }
+  write_glyph_ppm(rows, 19, 19, 60);
   free(g1);
   free(g2);
 }
+#endif
 
 int main(int argc, char** argv) {
   if (argc != 4) {
@@ -149,26 +264,31 @@ int main(int argc, char** argv) {
   refuseGet = strcmp(mode, "refuse-get") == 0;
   refusePut = strcmp(mode, "refuse-put") == 0;
   const char* script = strcmp(mode, "flow") == 0         ? "Vorschau1;Fertigstellen1"
+                       : strcmp(mode, "flow-nearest") == 0 ? "OhneFarbinterpolation1;Vorschau1;Fertigstellen1"
                        : strcmp(mode, "close") == 0      ? "Vorschau1;Ende1;ok"
-                       : strcmp(mode, "refuse-get") == 0 ? "Vorschau1;Ende1"
-                       : strcmp(mode, "refuse-put") == 0 ? "Fertigstellen1;Ende1"
+                       : strcmp(mode, "refuse-get") == 0 ? "ok;Vorschau1;Ende1"
+                       : strcmp(mode, "refuse-put") == 0 ? "Fertigstellen1;ok;Ende1"
+                       : strcmp(mode, "empty") == 0      ? "ok"
                                                          : "";
-  setenv("PLANORA_SCRIPT", script, 1);
+  set_script(script);
 
-  void* lib = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+  TLibrary lib = load(argv[1]);
   if (!lib) {
-    fprintf(stderr, "host: %s\n", dlerror());
+    fprintf(stderr, "host: cannot load %s\n", argv[1]);
     return 2;
   }
   TIntFn compatibility = (TIntFn)need(lib, "RegisterCompatibility");
   TPtrFn application = (TPtrFn)need(lib, "RegisterApplication");
-  TPluginLanguage* (*language)(void) = (TPluginLanguage * (*)(void)) need(lib, "RegisterPluginLanguage");
-  TPluginHeader* (*header)(void) = (TPluginHeader * (*)(void)) need(lib, "RegisterPluginHeader");
-  THostRecord* (*record)(void) = (THostRecord * (*)(void)) need(lib, "RegisterPluginStruct");
-  TPluginBitmap* (*glyph)(void) = (TPluginBitmap * (*)(void)) need(lib, "RegisterPluginGlyph");
+  TLanguageFn language = (TLanguageFn)need(lib, "RegisterPluginLanguage");
+  THeaderFn header = (THeaderFn)need(lib, "RegisterPluginHeader");
+  TRecordFn record = (TRecordFn)need(lib, "RegisterPluginStruct");
+  TGlyphFn glyph = (TGlyphFn)need(lib, "RegisterPluginGlyph");
   TIntFn execute = (TIntFn)need(lib, "Execute");
   /* Nothing but the seven: the library's own framework stays inside. */
-  CHECK(dlsym(lib, "_ZN7planora11ApplicationE") == NULL);
+  CHECK(symbol(lib, "_ZN7planora11ApplicationE") == NULL);
+#ifdef _WIN32
+  check_version_record(argv[1]);
+#endif
 
   CHECK(compatibility() == 1);
   CHECK(application() != NULL);
@@ -176,7 +296,7 @@ int main(int argc, char** argv) {
   CHECK(lang != NULL);
   for (size_t i = 0; lang && i < sizeof lang->Data; ++i) CHECK(lang->Data[i] == 0);
   check_header(header);
-  check_glyphs(glyph);
+  check_glyphs(glyph, lib);
 
   THostRecord* host = record();
   CHECK(host == record());
@@ -198,7 +318,7 @@ int main(int argc, char** argv) {
   host->GetIniFileName = ini_file_name;
 
   const int32_t result = execute();
-  const int flow = strcmp(mode, "flow") == 0;
+  const int flow = strncmp(mode, "flow", 4) == 0;
   CHECK(result == (flow ? 1 : 0));
   if (strcmp(mode, "empty") == 0) {
     CHECK(getCalls == 0 && textCalls == 0);
