@@ -471,6 +471,13 @@ class TWin32MemoPeer : public TWin32ControlPeer {
            (vertical ? WS_VSCROLL : 0) | (memo_.WantReturns() ? ES_WANTRETURN : 0);
   }
   DWORD ExStyle() const override { return WS_EX_CLIENTEDGE; }
+  // Read-only, but a page to read: the system's window colour, not the
+  // grey of a disabled field.
+  HBRUSH StaticBackground(HDC dc) override {
+    SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+    SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+    return GetSysColorBrush(COLOR_WINDOW);
+  }
   void SyncOwn() override {
     // A memo is filled line by line: one rewrite per line, none when nothing changed.
     std::string text;

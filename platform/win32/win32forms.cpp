@@ -564,13 +564,20 @@ LRESULT TWin32FormPeer::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       break;
 
-    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORSTATIC: {
+      auto child = children_.find(reinterpret_cast<HWND>(lParam));
+      if (child != children_.end()) {
+        if (HBRUSH brush = child->second->StaticBackground(reinterpret_cast<HDC>(wParam))) {
+          return reinterpret_cast<LRESULT>(brush);
+        }
+      }
       if (background_) {
         HDC dc = reinterpret_cast<HDC>(wParam);
         SetBkColor(dc, RGB(ColorRed(backgroundColor_), ColorGreen(backgroundColor_), ColorBlue(backgroundColor_)));
         return reinterpret_cast<LRESULT>(background_);
       }
       break;
+    }
 
     default:
       break;

@@ -138,6 +138,9 @@ class TWin32ControlPeer : public TPeer {
   // codes, WM_NOTIFY headers).
   virtual void Command(WORD /*code*/) {}
   virtual LRESULT Notify(NMHDR* /*header*/) { return 0; }
+  // The background of a control the system draws as static (labels,
+  // read-only fields); nullptr for the window's own.
+  virtual HBRUSH StaticBackground(HDC /*dc*/) { return nullptr; }
 
  protected:
   // Makes the child window(s); called at once and whenever Style() changes.

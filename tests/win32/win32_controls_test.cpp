@@ -306,6 +306,10 @@ TEST_F(ControlsTest, LabelsProgressBarsAndMemosShowTheirControls) {
   memoWindow = widgets_->WindowOf(*memo);
   EXPECT_TRUE(GetWindowLongPtrA(memoWindow, GWL_STYLE) & WS_HSCROLL);
   EXPECT_EQ("eins\r\nzwei", WindowText(memoWindow));
+  // A page to read: the window colour behind the text.
+  RedrawWindow(memoWindow, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_FRAME);
+  const COLORREF page = GetSysColor(COLOR_WINDOW);
+  EXPECT_EQ(RGBColor(GetRValue(page), GetGValue(page), GetBValue(page)), ScreenPixel(memoWindow, 150, 60));
   LOGFONTA font{};
   GetObjectA(reinterpret_cast<HFONT>(SendMessageA(memoWindow, WM_GETFONT, 0, 0)), sizeof font, &font);
   EXPECT_EQ(-13, font.lfHeight);
