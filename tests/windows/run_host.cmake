@@ -1,12 +1,15 @@
 # The C test host drives the Windows DLL under Wine and the Linux library
-# natively, through the same runs. The picture the DLL hands back, for the
-# default marker and for a tilted one with colour interpolation and without
-# it, must be byte for byte the Linux build's for the same picture and
-# corners: planora-rectify, the Linux library's own code path, redoes each
-# run from the settings file the DLL wrote. (The two libraries cannot simply
-# be run side by side: the panes take their size from the screen, and a
-# marker lies on the pane's pixels.) The glyph, the fingerprint, the keys of
-# the settings file, the refusals and the empty picture are as on Linux.
+# natively (headless), through the same runs. The picture the DLL hands
+# back, for the default marker and for a tilted one with colour
+# interpolation and without it, must be byte for byte the Linux library's,
+# and so must the settings file (line ends aside); planora-rectify redoes
+# each run from the settings the DLL wrote as well. The glyph, the
+# refusals and the empty picture are as on Linux.
+#
+# The panes take their size from the screen and a marker lies on the
+# pane's pixels, so both windows must have the same client area: the
+# headless one is 1904 x 981, which a maximized window under Wine (19-pixel
+# caption and menu bar) gets on a 1904 x 1019 screen (make windows-test).
 #   cmake -DHOST=host.exe -DLIBRARY=PPlanora.dll -DEMULATOR=wine-run
 #         -DLINUX_BUILD=build -DWORK=... -P run_host.cmake
 cmake_minimum_required(VERSION 3.25)
@@ -65,16 +68,9 @@ foreach(side windows linux)
 endforeach()
 settings_text(${WORK}/windows/close/planora.ini windowsClose)
 settings_text(${WORK}/linux/close/planora.ini linuxClose)
-# Same keys in the same order, same fingerprint and crop size; the marker's
-# values lie on each screen's pane.
-foreach(side windows linux)
-  string(REGEX REPLACE "=[^\n]*" "" keys_${side} "${${side}Close}")
-  string(REGEX MATCH "Inhash=[^\n]*" inhash_${side} "${${side}Close}")
-  string(REGEX MATCH "Original_Groesse=[^\n]*" crop_${side} "${${side}Close}")
-endforeach()
-if(NOT keys_windows STREQUAL keys_linux OR NOT inhash_windows STREQUAL inhash_linux OR
-   NOT crop_windows STREQUAL crop_linux)
-  message(FATAL_ERROR "after a closed run the settings differ:\nWindows:\n${windowsClose}\nLinux:\n${linuxClose}")
+if(NOT windowsClose STREQUAL linuxClose)
+  message(FATAL_ERROR "after a closed run the settings differ (is the screen 1904 x 1019?):\n"
+                      "Windows:\n${windowsClose}\nLinux:\n${linuxClose}")
 endif()
 string(REGEX MATCH "Inhash=([-0-9]+)" found "${linuxClose}")
 set(inhash ${CMAKE_MATCH_1})
@@ -88,15 +84,17 @@ foreach(name tilted tilted-nearest)
        "Selection_d0=260\nSelection_d1=200\nOriginal_Groesse=100\n")
 endforeach()
 
-run_host(linux flow flow)
 foreach(name flow tilted tilted-nearest refuse-get refuse-put empty)
-  string(REGEX REPLACE "^tilted-?" "" mode "${name}")
+  set(mode ${name})
   if(name STREQUAL "tilted")
     set(mode flow)
   elseif(name STREQUAL "tilted-nearest")
     set(mode flow-nearest)
   endif()
   run_host(windows ${mode} ${name})
+  if(name MATCHES "flow|tilted")
+    run_host(linux ${mode} ${name})
+  endif()
 endforeach()
 
 expect_same(${WORK}/windows/flow/input.ppm ${WORK}/linux/flow/input.ppm "the host's picture")
@@ -112,7 +110,14 @@ foreach(name flow tilted tilted-nearest)
     message(FATAL_ERROR "planora-rectify failed on the ${name} run's picture (exit ${rc}): ${err}")
   endif()
   expect_same(${dir}/result.ppm ${dir}/linux.ppm
-              "the result the DLL handed over (${name}) is not the Linux build's for the same corners")
+              "the result the DLL handed over (${name}) is not planora-rectify's for the same corners")
+  expect_same(${dir}/result.ppm ${WORK}/linux/${name}/result.ppm
+              "the result the DLL handed over (${name}) is not the Linux library's")
+  settings_text(${dir}/planora.ini windowsText)
+  settings_text(${WORK}/linux/${name}/planora.ini linuxText)
+  if(NOT windowsText STREQUAL linuxText)
+    message(FATAL_ERROR "the settings after the ${name} run differ:\nWindows:\n${windowsText}\nLinux:\n${linuxText}")
+  endif()
 endforeach()
 # A settings file the DLL makes has Windows line ends (one it is given keeps its own).
 file(READ ${WORK}/windows/flow/planora.ini raw HEX)
