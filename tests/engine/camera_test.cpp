@@ -72,7 +72,8 @@ TEST(CameraSolverTest, StartsZeroSizedWithoutFrame) {
   EXPECT_FALSE(cam.ImageToPlane(1, 1, a, b));
   EXPECT_FALSE(cam.PlaneToImage(1, 1, a, b));
   EXPECT_EQ(a, 7);
-  EXPECT_STREQ(PlausibilityMessage, "Die Anwahl scheint kein urspr\xC3\xBCngliches rechteck zu markieren.");
+  // In the program's character set: UTF-8 on Linux, code page 1252 on Windows.
+  EXPECT_STREQ(PlausibilityMessage, "Die Anwahl scheint kein ursprüngliches rechteck zu markieren.");
 }
 
 TEST(CameraSolverTest, SquareOnMarkerKeepsPictureAxesOrMirrorsThem) {

@@ -9,7 +9,8 @@
  * answers the boxes its run shows ("ok" for the refusals' message).
  * MODE says which run: "flow" (preview, then pretty print: Execute gives 1
  * and the result arrives), "flow-nearest" (the same without colour
- * interpolation), "close" (preview, close, confirm: 0),
+ * interpolation), "close" (preview, close, confirm: 0), "shot" (the same,
+ * saving a picture of the window to WORKDIR/window.bmp on a screen),
  * "refuse-get" and "refuse-put" (the host refuses the picture or the
  * result: 0), "empty" (an empty picture rectangle: 0, no picture asked for).
  * The picture handed over is written to WORKDIR/input.ppm, a result to
@@ -263,7 +264,11 @@ int main(int argc, char** argv) {
   const char* mode = argv[3];
   refuseGet = strcmp(mode, "refuse-get") == 0;
   refusePut = strcmp(mode, "refuse-put") == 0;
+  /* "shot" is "close" with a picture of the window after the preview. */
+  char shot[4200];
+  snprintf(shot, sizeof shot, "Vorschau1;shot:%s/window.bmp;Ende1;ok", work);
   const char* script = strcmp(mode, "flow") == 0         ? "Vorschau1;Fertigstellen1"
+                       : strcmp(mode, "shot") == 0       ? shot
                        : strcmp(mode, "flow-nearest") == 0 ? "OhneFarbinterpolation1;Vorschau1;Fertigstellen1"
                        : strcmp(mode, "close") == 0      ? "Vorschau1;Ende1;ok"
                        : strcmp(mode, "refuse-get") == 0 ? "ok;Vorschau1;Ende1"
