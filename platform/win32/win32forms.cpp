@@ -401,15 +401,21 @@ void TWin32FormPeer::StateChanged() {
 
 void TWin32FormPeer::RememberMaximized() {
   GetWindowRect(window_, &maximized_);
-  maximizedAt_ = GetTickCount();
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &maximizedIn_, 0);
 }
 
 void TWin32FormPeer::KeepMaximized() {
   // A display without a window manager may hand a maximized window its
-  // earlier size back shortly after: the window takes the size it was
-  // maximized to. Later changes (a new work area) are the system's to make.
-  constexpr DWORD kSettleMs = 2000;
-  if (!IsZoomed(window_) || maximized_.right <= maximized_.left || GetTickCount() - maximizedAt_ > kSettleMs) return;
+  // earlier size back, sooner or later (a slow start makes it later): the
+  // window keeps the size it was maximized to. A new work area is the
+  // system's to answer with a new size.
+  if (!IsZoomed(window_) || maximized_.right <= maximized_.left) return;
+  RECT workArea;
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &workArea, 0);
+  if (!EqualRect(&workArea, &maximizedIn_)) {
+    RememberMaximized();
+    return;
+  }
   RECT now;
   GetWindowRect(window_, &now);
   if (EqualRect(&now, &maximized_)) return;

@@ -115,7 +115,7 @@ class TWin32FormPeer : public TPeer {
   DWORD style_ = 0;
   // The outer rectangle the window had when the system last maximized it.
   RECT maximized_{0, 0, 0, 0};
-  DWORD maximizedAt_ = 0;
+  RECT maximizedIn_{0, 0, 0, 0};  // the work area it was maximized in
   HBRUSH background_ = nullptr;
   TColor backgroundColor_ = clBtnFace;
   // The control that had the focus when the window was last deactivated.
