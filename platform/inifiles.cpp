@@ -106,12 +106,16 @@ std::string Encode(const std::string& value) {
 
 }  // namespace
 
-TIniFile::TIniFile(std::string fileName) : fileName_(std::move(fileName)) {
-  // A missing or unreadable file is an empty one: every read gives its
-  // default, and the first UpdateFile creates or reports the problem.
-  // O_NONBLOCK keeps a FIFO at that path from hanging the open.
-  const int fd = ::open(fileName_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return;
+namespace {
+
+// The file's lines, kept exactly as read; false (nothing read) for a missing
+// or unreadable file or one that is not a regular file. O_NONBLOCK keeps a
+// FIFO at that path from hanging the open.
+bool ReadLines(const std::string& fileName, std::vector<std::string>& lines, bool& crlf) {
+  lines.clear();
+  crlf = false;
+  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
   std::string text;
   struct stat st;
   bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
@@ -127,18 +131,27 @@ TIniFile::TIniFile(std::string fileName) : fileName_(std::move(fileName)) {
     }
   }
   ::close(fd);
-  if (!ok) return;
+  if (!ok) return false;
 
   std::size_t start = 0;
   while (start < text.size()) {
     std::size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
-    if (lines_.empty() && end < text.size()) crlf_ = end > start && text[end - 1] == '\r';
-    lines_.emplace_back(text, start, end - start);
+    if (lines.empty() && end < text.size()) crlf = end > start && text[end - 1] == '\r';
+    lines.emplace_back(text, start, end - start);
     start = end + 1;
   }
   // A last line without a line end gets the file's own one when written.
-  if (crlf_ && !text.empty() && text.back() != '\n' && lines_.back().back() != '\r') lines_.back() += '\r';
+  if (crlf && !text.empty() && text.back() != '\n' && lines.back().back() != '\r') lines.back() += '\r';
+  return true;
+}
+
+}  // namespace
+
+TIniFile::TIniFile(std::string fileName) : fileName_(std::move(fileName)) {
+  // A missing or unreadable file is an empty one: every read gives its
+  // default, and the first UpdateFile creates or reports the problem.
+  ReadLines(fileName_, lines_, crlf_);
 }
 
 TIniFile::~TIniFile() {
@@ -211,30 +224,52 @@ double TIniFile::ReadFloat(const std::string& section, const std::string& key, d
 void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
   CheckNames(section, key, value);
   const std::string encoded = Encode(value);
+  if (SetValue(section, key, encoded)) modified_ = true;
+  // Remembered for the merge with the file as UpdateFile finds it; the last
+  // write of a key is the one that counts.
+  for (TPendingWrite& w : pending_) {
+    if (SameName(w.Section, section) && SameName(w.Key, key)) {
+      w.Encoded = encoded;
+      return;
+    }
+  }
+  pending_.push_back(TPendingWrite{section, key, encoded});
+}
+
+bool TIniFile::SetValue(const std::string& section, const std::string& key, const std::string& encoded) {
   const std::string lineEnd = crlf_ ? "\r" : "";
   const std::size_t header = FindSection(lines_, section);
   if (header == lines_.size()) {
     if (!lines_.empty() && !IsBlankLine(lines_.back())) lines_.push_back(lineEnd);
     lines_.push_back("[" + section + "]" + lineEnd);
     lines_.push_back(key + "=" + encoded + lineEnd);
-    modified_ = true;
-    return;
+    return true;
   }
   std::size_t lastKey;
   const std::size_t index = FindKey(lines_, header, key, &lastKey);
   if (index == lines_.size()) {
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(lastKey + 1), key + "=" + encoded + lineEnd);
-    modified_ = true;
-    return;
+    return true;
   }
   // Only the value's bytes change: the key's spelling, the blanks around '='
   // and the line end stay as the file had them.
   std::string& line = lines_[index];
   const ParsedLine p = Parse(line);
-  if (line.compare(p.valueBegin, p.valueEnd - p.valueBegin, encoded) != 0) {
-    line.replace(p.valueBegin, p.valueEnd - p.valueBegin, encoded);
-    modified_ = true;
-  }
+  if (line.compare(p.valueBegin, p.valueEnd - p.valueBegin, encoded) == 0) return false;
+  line.replace(p.valueBegin, p.valueEnd - p.valueBegin, encoded);
+  return true;
+}
+
+bool TIniFile::MergeWithDisk() {
+  std::vector<std::string> disk;
+  bool crlf = false;
+  // A file that cannot be read now is written from what this object holds.
+  if (!ReadLines(fileName_, disk, crlf)) return true;
+  lines_ = std::move(disk);
+  crlf_ = crlf;
+  bool changed = false;
+  for (const TPendingWrite& w : pending_) changed = SetValue(w.Section, w.Key, w.Encoded) || changed;
+  return changed;
 }
 
 void TIniFile::WriteInteger(const std::string& section, const std::string& key, std::int32_t value) {
@@ -246,7 +281,13 @@ void TIniFile::WriteFloat(const std::string& section, const std::string& key, do
 }
 
 void TIniFile::UpdateFile() {
-  if (!modified_) return;
+  if (!modified_ && pending_.empty()) return;
+  if (!MergeWithDisk()) {
+    // The file already says what this object would write.
+    pending_.clear();
+    modified_ = false;
+    return;
+  }
 
   // Replacing a symbolic link would cut it; write where it points instead.
   std::string target = fileName_;
@@ -307,6 +348,7 @@ void TIniFile::UpdateFile() {
     (void)::fsync(dirFd);
     ::close(dirFd);
   }
+  pending_.clear();
   modified_ = false;
 }
 
