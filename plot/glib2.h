@@ -74,6 +74,11 @@ class TPlottFlaeche : public TObject {
   std::int32_t WorldToPixelY(int N, double Y) const;
   void PixelToWorld(std::int32_t Px, std::int32_t Py, double& X, double& Y, int N) const;
   void DrawPicture(const TBitmap& Graphic);
+  // Copies the picture pixel for pixel onto an off-screen surface of its own
+  // size: every column and row of it, where DrawPicture's span would leave
+  // out one column and squeeze the rest. A picture of another size is
+  // stretched over the whole bitmap.
+  void DrawPictureFullSize(const TBitmap& Graphic);
   void Paint(TObject* Sender = nullptr);
   void EndPlot();
 

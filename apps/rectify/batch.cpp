@@ -227,7 +227,7 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
   // Drawn exactly as the rectification window draws it, so that the same
   // corners give the same pixels here and there.
   auto source = PictureSurface(W, H);
-  source->DrawPicture(*picture);
+  source->DrawPictureFullSize(*picture);
 
   double corners[4][2];
   int crop = 90;

@@ -127,6 +127,32 @@ TEST_F(BatchTest, WorkedExamplesThroughTheReport) {
   EXPECT_NE(out_.str().find("\"axis_u\": [1, 0, 0]"), std::string::npos) << out_.str();
 }
 
+TEST_F(BatchTest, TheWholePictureAtFullCropComesBackUnchanged) {
+  // Every column and row of the photo reaches the full-size surface: none is
+  // dropped in the middle, and the last ones are not left black.
+  for (const auto [w, h] : {std::pair{7, 5}, std::pair{64, 48}, std::pair{301, 203}}) {
+    const std::string in = Photo("whole.ppm", w, h);
+    const double x = w / 2.0, y = h / 2.0;
+    TBatchOptions o = Options(in, Path("back.ppm"), {x, -y, -x, -y, -x, y, x, y});
+    o.Crop = 100;
+    o.Nearest = true;
+    ASSERT_EQ(Run(o), kExitOk) << err_.str();
+    EXPECT_TRUE(ReadPhoto(Path("back.ppm")).Pixels == ReadPhoto(in).Pixels) << w << " x " << h;
+    fs::remove(Path("back.ppm"));
+  }
+}
+
+TEST_F(BatchTest, ACornerBehindTheCameraIsNotPlausible) {
+  // Three corners of the marker rectangle and a fourth near the centre: the
+  // parallelogram rule puts corner a behind the camera.
+  const std::string in = Photo("in.ppm", 400, 300);
+  TBatchOptions o = Options(in, Path("out.ppm"), {160, -120, -160, -120, -160, 120, -1, -1});
+  o.Report = "-";
+  ASSERT_EQ(Run(o), kExitOk) << err_.str();
+  EXPECT_EQ(Field("plausible"), "false");
+  EXPECT_NE(err_.str().find("do not look like a photographed rectangle"), std::string::npos) << err_.str();
+}
+
 TEST_F(BatchTest, SamePixelsAsTheWindowsSurfacePathWhateverTheCornerOrder) {
   const int w = 301, h = 203;
   const std::string in = Photo("in.png", w, h);
@@ -136,7 +162,7 @@ TEST_F(BatchTest, SamePixelsAsTheWindowsSurfacePathWhateverTheCornerOrder) {
   ASSERT_EQ(Run(o), kExitOk) << err_.str();
   const TPhoto got = ReadPhoto(Path("out.ppm"));
 
-  // The window's way: the picture drawn into the source surface, the per-pixel pass.
+  // The window's way: the picture copied onto the full-size surfaces, the per-pixel pass.
   const TPhoto photo = ReadPhoto(in);
   TBitmap picture(w, h);
   for (int y = 0; y < h; ++y) std::memcpy(picture.ScanLine(y), &photo.Pixels[static_cast<std::size_t>(y) * w * 3], w * 3);
@@ -144,7 +170,7 @@ TEST_F(BatchTest, SamePixelsAsTheWindowsSurfacePathWhateverTheCornerOrder) {
   for (TPlottFlaeche* s : {&source, &result}) {
     s->InitOffscreen(w, h);
     s->DefineWindow(1, -w / 2.0, w / 2.0, h / 2.0, -h / 2.0, 0, 1, 0, 1);
-    s->DrawPicture(picture);
+    s->DrawPictureFullSize(picture);
   }
   TCameraSolver cam;
   cam.Diagonal = std::sqrt(w * w + h * h);
