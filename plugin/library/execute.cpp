@@ -39,6 +39,8 @@ extern "C" PLANORA_EXPORT int32_t PLANORA_STDCALL Execute(void) {
       return 0;
     }
     ResultCode = 0;
+    // Each run plays the script from its start.
+    RestartScript();
     // The window frees itself when it closes.
     Application->CreateForm<TFEntzerren>()->ShowModal();
     return ResultCode;
