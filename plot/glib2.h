@@ -114,6 +114,11 @@ class TPlottFlaeche : public TObject {
   void MarkerMouseMove(TObject* Sender, TShiftState Shift, int X, int Y);
   void MarkerMouseUp(TObject* Sender, TMouseButton Button, TShiftState Shift, int X, int Y);
   void DragTo(int X, int Y);
+  // The hover test over a shown marker at pixel (X, Y) of window Window:
+  // picks the corner under the pointer or notes that it is inside, sets the
+  // cursor and the read-outs (wx, wy become the numbers shown); true when a
+  // corner was hit.
+  bool HoverMarker(int X, int Y, double& wx, double& wy, int Window);
   void NextWindow();
 
   // ---- fields, in declaration order (read directly by the owner and by tests)

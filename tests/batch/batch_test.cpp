@@ -130,7 +130,7 @@ TEST_F(BatchTest, WorkedExamplesThroughTheReport) {
 TEST_F(BatchTest, TheWholePictureAtFullCropComesBackUnchanged) {
   // Every column and row of the photo reaches the full-size surface: none is
   // dropped in the middle, and the last ones are not left black.
-  for (const auto [w, h] : {std::pair{7, 5}, std::pair{64, 48}, std::pair{301, 203}}) {
+  for (const auto& [w, h] : {std::pair{7, 5}, std::pair{64, 48}, std::pair{301, 203}}) {
     const std::string in = Photo("whole.ppm", w, h);
     const double x = w / 2.0, y = h / 2.0;
     TBatchOptions o = Options(in, Path("back.ppm"), {x, -y, -x, -y, -x, y, x, y});
