@@ -29,8 +29,8 @@ extern std::uint8_t ResultCode;
 inline constexpr const char* SettingsSection = "Planroa";
 inline constexpr const char* CloseQuestion = "Finish without result for Pictoria?";
 inline constexpr const char* UnusableCornersMessage =
-    "The four corners do not outline a usable quadrilateral: three of them lie on one line or two lie on top "
-    "of each other. Move them apart onto the corners of the photographed rectangle.";
+    "The four corners do not outline a usable quadrilateral: a corner lies outside the picture, three of them "
+    "lie on one line or two lie on top of each other. Move them onto the corners of the photographed rectangle.";
 
 class TFEntzerren : public TForm {
  public:

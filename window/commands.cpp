@@ -57,7 +57,12 @@ bool TFEntzerren::PrepareRun() {
   // nothing to read the corners from or to rectify.
   if (running_ || !pictureFetched_) return false;
   ReadCorners();
-  if (CornerWindow <= 0) return false;
+  if (CornerWindow <= 0) {
+    // A marker with a corner off the picture (moved out as a whole, say)
+    // cannot be used; without any marker there is nothing to say.
+    if (PictureSurface->MarkerState != MarkerNone) MessageDlg(UnusableCornersMessage, mtInformation, {mbOK});
+    return false;
+  }
   TCameraSolver& c = *Camera;
   c.Diagonal = Diagonal;
   c.ImageWidth = ImageWidth;

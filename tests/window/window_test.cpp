@@ -366,6 +366,42 @@ TEST_F(WindowTest, StoredCornersOffThePictureGiveTheDefaultMarker) {
   }
 }
 
+TEST_F(WindowTest, AMarkerOnThePaneEdgeWorksAndOneMovedOffThePaneIsNamed) {
+  // 1000 x 667 on a pane that is not a whole multiple of it: a corner on the
+  // pane's top row and left column still lies on the picture.
+  host.width = 1000;
+  host.height = 667;
+  host.Install();
+  bool edgePreview = false;
+  std::string readout;
+  ws.Post([&] {
+    form->PictureSurface->SetMarkerCorners(1, 400, -333.5, -500, -333.5, -500, 300, 400, 300);
+    form->PaintBox1->MouseMove(TShiftState(), 0, 0);
+    readout = form->Edit2->Text();
+    form->Vorschau1->Click();
+    edgePreview = form->PreviewShown;
+  });
+  // The whole marker moved until corners leave the pane: the commands say why they do nothing.
+  ws.Post([&] {
+    TPlottFlaeche& s = *form->PictureSurface;
+    s.SetMarkerCorners(1, 300, -200, -300, -200, -300, 200, 300, 200);
+    const int cx = (s.Corners[0].X + s.Corners[1].X) / 2, cy = (s.Corners[1].Y + s.Corners[2].Y) / 2;
+    form->PaintBox1->MouseMove(TShiftState(), cx, cy);
+    ASSERT_TRUE(s.MoveWhole);
+    form->PaintBox1->MouseDown(mbLeft, TShiftState{ssLeft}, cx, cy);
+    form->PaintBox1->MouseMove(TShiftState{ssLeft}, form->PaintBox1->Width() - 2, cy);
+    form->PaintBox1->MouseUp(mbLeft, TShiftState(), form->PaintBox1->Width() - 2, cy);
+  });
+  Click("Fertigstellen1");
+  Click("Ende1");
+  ws.AnswerDialogs({mrOk, mrOk});
+  Open();
+  EXPECT_TRUE(edgePreview);
+  EXPECT_NE(readout, "");
+  EXPECT_EQ(ResultCode, 0);
+  EXPECT_EQ(DialogTexts(), (std::vector<std::string>{UnusableCornersMessage, CloseQuestion}));
+}
+
 TEST_F(WindowTest, MarkersTheSolverCannotUseAreRefusedWithAMessage) {
   bool shown = true;
   std::string focal;
