@@ -190,14 +190,14 @@ TScriptPlayer::TAction TScriptPlayer::Next(bool boxUp) {
     return a;
   }
   if (!closeWhenDone_) return a;  // idle
+  TForm* window = ReachableWindow(app_);
+  if (window == nullptr) return a;  // idle: everything is closed
   if (boxUp) {
     // The close question, and whatever else comes on the way out: OK.
     a.Kind = skAnswer;
     a.Answer = mrOk;
     return a;
   }
-  TForm* window = ReachableWindow(app_);
-  if (window == nullptr) return a;  // idle: everything is closed
   if (busy) {
     a.Kind = skWait;
     return a;
@@ -205,6 +205,11 @@ TScriptPlayer::TAction TScriptPlayer::Next(bool boxUp) {
   a.Kind = skClose;
   a.Window = window;
   return a;
+}
+
+void TScriptPlayer::Stop() {
+  steps_.clear();
+  closeWhenDone_ = false;
 }
 
 std::string TScriptPlayer::Drop() {
@@ -218,6 +223,10 @@ void SetScriptPlayer(TScriptPlayer* player) { Player() = player; }
 
 void RestartScript() {
   if (TScriptPlayer* player = Player()) player->Restart(ReadScript(), std::getenv("PLANORA_SCRIPT") != nullptr);
+}
+
+void EndScript() {
+  if (TScriptPlayer* player = Player()) player->Stop();
 }
 
 void SetApplicationFactory(std::function<TApplication*()> factory) { Factory() = std::move(factory); }

@@ -96,6 +96,8 @@ class TScriptPlayer {
   // Gives up the step at the front (a runner on which it can never be
   // taken); returns its text for a report.
   std::string Drop();
+  // Forgets what is left: the run it belonged to is over.
+  void Stop();
   bool Playing() const { return !steps_.empty() || closeWhenDone_; }
 
   // Called by Restart: a runner starts its timer here.
@@ -115,5 +117,8 @@ void SetScriptPlayer(TScriptPlayer* player);
 // Execute calls this before each window: the player reads PLANORA_SCRIPT
 // anew and plays it from its start.
 void RestartScript();
+// Execute calls this when its window has gone: the rest of the script is
+// dropped, so that nothing of it touches the host's own windows.
+void EndScript();
 
 }  // namespace planora

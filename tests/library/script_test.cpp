@@ -97,6 +97,10 @@ TEST(ScriptPlayer, TakesStepsOnlyWhenAUserCould) {
   // Without closeWhenDone a used-up script leaves the windows to the user.
   player.Restart({}, false);
   EXPECT_EQ(player.Next(false).Kind, TScriptPlayer::skIdle);
+  // Once the run is over, nothing of the script is played (the host's own boxes are not its business).
+  player.Restart({TScriptStep{"", mrOk}}, true);
+  player.Stop();
+  EXPECT_EQ(player.Next(true).Kind, TScriptPlayer::skIdle);
 }
 
 TEST(ScriptPlayer, HeadlessRunsPlayTheScriptAnewAndCloseThroughTheClosePath) {
