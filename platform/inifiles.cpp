@@ -106,16 +106,12 @@ std::string Encode(const std::string& value) {
 
 }  // namespace
 
-namespace {
-
-// The file's lines, kept exactly as read; false (nothing read) for a missing
-// or unreadable file or one that is not a regular file. O_NONBLOCK keeps a
-// FIFO at that path from hanging the open.
-bool ReadLines(const std::string& fileName, std::vector<std::string>& lines, bool& crlf) {
-  lines.clear();
-  crlf = false;
-  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
+TIniFile::TIniFile(std::string fileName) : fileName_(std::move(fileName)) {
+  // A missing or unreadable file is an empty one: every read gives its
+  // default, and the first UpdateFile creates or reports the problem.
+  // O_NONBLOCK keeps a FIFO at that path from hanging the open.
+  const int fd = ::open(fileName_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return;
   std::string text;
   struct stat st;
   bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
@@ -131,27 +127,18 @@ bool ReadLines(const std::string& fileName, std::vector<std::string>& lines, boo
     }
   }
   ::close(fd);
-  if (!ok) return false;
+  if (!ok) return;
 
   std::size_t start = 0;
   while (start < text.size()) {
     std::size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
-    if (lines.empty() && end < text.size()) crlf = end > start && text[end - 1] == '\r';
-    lines.emplace_back(text, start, end - start);
+    if (lines_.empty() && end < text.size()) crlf_ = end > start && text[end - 1] == '\r';
+    lines_.emplace_back(text, start, end - start);
     start = end + 1;
   }
   // A last line without a line end gets the file's own one when written.
-  if (crlf && !text.empty() && text.back() != '\n' && lines.back().back() != '\r') lines.back() += '\r';
-  return true;
-}
-
-}  // namespace
-
-TIniFile::TIniFile(std::string fileName) : fileName_(std::move(fileName)) {
-  // A missing or unreadable file is an empty one: every read gives its
-  // default, and the first UpdateFile creates or reports the problem.
-  ReadLines(fileName_, lines_, crlf_);
+  if (crlf_ && !text.empty() && text.back() != '\n' && lines_.back().back() != '\r') lines_.back() += '\r';
 }
 
 TIniFile::~TIniFile() {
@@ -227,13 +214,13 @@ void TIniFile::WriteString(const std::string& section, const std::string& key, c
   if (SetValue(section, key, encoded)) modified_ = true;
   // Remembered for the merge with the file as UpdateFile finds it; the last
   // write of a key is the one that counts.
-  for (TPendingWrite& w : pending_) {
+  for (TWrite& w : writes_) {
     if (SameName(w.Section, section) && SameName(w.Key, key)) {
       w.Encoded = encoded;
       return;
     }
   }
-  pending_.push_back(TPendingWrite{section, key, encoded});
+  writes_.push_back(TWrite{section, key, encoded});
 }
 
 bool TIniFile::SetValue(const std::string& section, const std::string& key, const std::string& encoded) {
@@ -260,16 +247,14 @@ bool TIniFile::SetValue(const std::string& section, const std::string& key, cons
   return true;
 }
 
-bool TIniFile::MergeWithDisk() {
-  std::vector<std::string> disk;
-  bool crlf = false;
-  // A file that cannot be read now is written from what this object holds.
-  if (!ReadLines(fileName_, disk, crlf)) return true;
-  lines_ = std::move(disk);
-  crlf_ = crlf;
-  bool changed = false;
-  for (const TPendingWrite& w : pending_) changed = SetValue(w.Section, w.Key, w.Encoded) || changed;
-  return changed;
+void TIniFile::MergeWithDisk() {
+  // Read as a new object reads it. A file that is gone or empty now keeps
+  // what this object holds: there is nothing on disk to keep.
+  TIniFile disk(fileName_);
+  if (disk.lines_.empty()) return;
+  lines_ = std::move(disk.lines_);
+  crlf_ = disk.crlf_;
+  for (const TWrite& w : writes_) SetValue(w.Section, w.Key, w.Encoded);
 }
 
 void TIniFile::WriteInteger(const std::string& section, const std::string& key, std::int32_t value) {
@@ -281,13 +266,8 @@ void TIniFile::WriteFloat(const std::string& section, const std::string& key, do
 }
 
 void TIniFile::UpdateFile() {
-  if (!modified_ && pending_.empty()) return;
-  if (!MergeWithDisk()) {
-    // The file already says what this object would write.
-    pending_.clear();
-    modified_ = false;
-    return;
-  }
+  if (modified_) MergeWithDisk();
+  if (!modified_) return;
 
   // Replacing a symbolic link would cut it; write where it points instead.
   std::string target = fileName_;
@@ -348,7 +328,6 @@ void TIniFile::UpdateFile() {
     (void)::fsync(dirFd);
     ::close(dirFd);
   }
-  pending_.clear();
   modified_ = false;
 }
 

@@ -123,10 +123,11 @@ TEST_F(IniFileTest, UpdateKeepsWhatAnotherWriterPutIntoTheFileMeanwhile) {
   ini.UpdateFile();
   EXPECT_EQ(Get(Path("s.ini")), "[Planroa]\nInhash=9\n");
   // A file removed meanwhile is written from this object's writes and what it held.
-  ini.WriteInteger("Planroa", "Inhash", 6);
+  ini.WriteInteger("Planroa", "Inhash", 7);
   fs::remove(Path("s.ini"));
   ini.UpdateFile();
-  EXPECT_EQ(TIniFile(Path("s.ini")).ReadInteger("Planroa", "Inhash", 0), 6);
+  EXPECT_EQ(TIniFile(Path("s.ini")).ReadInteger("Planroa", "Inhash", 0), 7);
+  EXPECT_EQ(TIniFile(Path("s.ini")).ReadString("Host", "new", ""), "1");
   EXPECT_EQ(Entries(), (std::set<std::string>{"s.ini"}));
 }
 
