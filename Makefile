@@ -12,7 +12,7 @@ JOBS ?= $(shell nproc)
 
 SAMPLE := resources/samples/poster
 
-.PHONY: all deps build test configure-once run run-desktop run-batch run-sample bench sanitize clean
+.PHONY: all deps build test run run-batch bench sanitize clean
 
 all: build
 
@@ -37,8 +37,21 @@ build: deps
 test: build
 	ctest --test-dir build --output-on-failure -j $(JOBS)
 
+# With a display the desktop program opens the sample (Plug-ins > Planora);
+# without one the batch tool straightens it.
+run: configure-once
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ] && [ -f $(BUILD)/apps/planora/Makefile ]; then \
+	  $(MAKE) --no-print-directory run-desktop; \
+	else \
+	  $(MAKE) --no-print-directory run-sample; \
+	fi
+
+run-batch: configure-once
+	@$(MAKE) --no-print-directory run-sample
+
 # `make run` configures BUILD once and builds only what it runs, its
 # compiler output kept in a log that is shown when the build fails.
+.PHONY: configure-once run-desktop run-sample
 BUILD ?= build
 RUN_LOG = $(BUILD)/make-run.log
 
@@ -53,21 +66,9 @@ define build_only
 	@cmake --build $(BUILD) -j $(JOBS) --target $(1) > $(RUN_LOG) 2>&1 || { tail -n 40 $(RUN_LOG); exit 1; }
 endef
 
-# With a display the desktop program opens the sample (Plug-ins > Planora);
-# without one the batch tool straightens it.
-run: configure-once
-	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ] && [ -f $(BUILD)/apps/planora/Makefile ]; then \
-	  $(MAKE) --no-print-directory run-desktop; \
-	else \
-	  $(MAKE) --no-print-directory run-sample; \
-	fi
-
 run-desktop:
 	$(call build_only,planora)
 	$(BUILD)/apps/planora/planora $(SAMPLE).jpg
-
-run-batch: configure-once
-	@$(MAKE) --no-print-directory run-sample
 
 # Writes $(BUILD)/poster-rectified.jpg and $(BUILD)/poster-report.json and
 # prints the estimates beside the truth.
