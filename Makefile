@@ -95,18 +95,44 @@ windows-test: windows
 
 # With a display the desktop program opens the sample (Plug-ins > Planora);
 # without one the batch tool straightens it.
-run: build
-	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ] && [ -x build/apps/planora/planora ]; then \
-	  echo "build/apps/planora/planora $(SAMPLE).jpg"; build/apps/planora/planora $(SAMPLE).jpg; \
+run: configure-once
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ] && [ -f $(BUILD)/apps/planora/Makefile ]; then \
+	  $(MAKE) --no-print-directory run-desktop; \
 	else \
-	  $(MAKE) --no-print-directory run-batch; \
+	  $(MAKE) --no-print-directory run-sample; \
 	fi
 
-run-batch: build
-	build/apps/rectify/planora-rectify --corners $$(cat $(SAMPLE).corners) \
-	  --report build/poster-report.json $(SAMPLE).jpg build/poster-rectified.jpg
-	@echo "Rectified photo: build/poster-rectified.jpg   report: build/poster-report.json"
-	build/tools/planora-compare-sample $(SAMPLE).json build/poster-report.json
+run-batch: configure-once
+	@$(MAKE) --no-print-directory run-sample
+
+# `make run` configures BUILD once and builds only what it runs, its
+# compiler output kept in a log that is shown when the build fails.
+.PHONY: configure-once run-desktop run-sample
+BUILD ?= build
+RUN_LOG = $(BUILD)/make-run.log
+
+configure-once: deps
+	@test -f $(BUILD)/CMakeCache.txt || { \
+	  mkdir -p $(BUILD); echo "Configuring $(BUILD)/ ..."; \
+	  cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release > $(BUILD)/configure.log 2>&1 || \
+	    { cat $(BUILD)/configure.log; exit 1; }; }
+
+define build_only
+	@echo "Building $(1) in $(BUILD)/ (the first time takes a few minutes, log in $(RUN_LOG)) ..."
+	@cmake --build $(BUILD) -j $(JOBS) --target $(1) > $(RUN_LOG) 2>&1 || { tail -n 40 $(RUN_LOG); exit 1; }
+endef
+
+run-desktop:
+	$(call build_only,planora)
+	$(BUILD)/apps/planora/planora $(SAMPLE).jpg
+
+# Writes $(BUILD)/poster-rectified.jpg and $(BUILD)/poster-report.json and
+# prints the estimates beside the truth.
+run-sample:
+	$(call build_only,planora-rectify planora-compare-sample)
+	@$(BUILD)/apps/rectify/planora-rectify --corners $$(cat $(SAMPLE).corners) \
+	  --report $(BUILD)/poster-report.json $(SAMPLE).jpg $(BUILD)/poster-rectified.jpg
+	@$(BUILD)/tools/planora-compare-sample $(SAMPLE).json $(BUILD)/poster-report.json
 
 bench: build
 	build/bench/planora-bench

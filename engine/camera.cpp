@@ -183,6 +183,10 @@ bool TCameraSolver::EstimateFocalRatio() {
     FocalRatio = 1.0;
     plausible = false;
   }
+  // A photographed rectangle lies in front of the camera: every corner has a
+  // positive depth. A corner behind it (or at the camera) is no photo of a
+  // rectangle, whatever the angle at b says.
+  if (!(la > 0.0 && lb > 0.0 && lc > 0.0)) plausible = false;
   SolveCamera();
   return plausible;
 }

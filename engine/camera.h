@@ -69,9 +69,9 @@ class TCameraSolver {
   bool SolveCamera();
 
   // Sets FocalRatio from the right angle at corner b and solves again with
-  // it. Returns false when no focal length can make that angle right (the
-  // caller then shows PlausibilityMessage); FocalRatio is then 1.0 and the
-  // work goes on with it. FrameValid() tells whether the final solve worked.
+  // it. Returns false when no focal length can make that angle right
+  // (FocalRatio is then 1.0) or a corner comes out at or behind the camera;
+  // the caller then shows PlausibilityMessage and the work goes on. FrameValid() tells whether the final solve worked.
   bool EstimateFocalRatio();
 
   // Picture point -> plane coordinates. False, outputs untouched, without a

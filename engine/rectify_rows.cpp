@@ -83,19 +83,41 @@ class TStepBoard {
   TStepBoard(std::int64_t steps, bool nearest) : done_(static_cast<std::size_t>(steps)), nearest_(nearest) {}
 
   std::int64_t Size() const { return static_cast<std::int64_t>(done_.size()); }
-  // The next step nobody has taken, or -1.
+  // The next step nobody has taken, or -1. Waits while the board is held.
   std::int64_t Claim() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return !held_ || stop_.load(); });
     if (stop_.load()) return -1;
     const std::int64_t k = next_.fetch_add(1);
-    return k < Size() ? k : -1;
+    if (k >= Size()) return -1;
+    ++working_;
+    return k;
+  }
+  // Holds the helpers: no step is claimed until Release, and Hold returns
+  // once the steps in hand are done. The target is then the user-interface
+  // thread's alone (for a repaint that reads it).
+  void Hold() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    held_ = true;
+    changed_.wait(lock, [&] { return working_ == 0; });
+  }
+  void Release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    held_ = false;
+    changed_.notify_all();
   }
   bool Sampling() const { return nearest_.load(); }
   void Publish(bool nearest) { nearest_.store(nearest); }
-  void Stop() { stop_.store(true); }
+  void Stop() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_.store(true);
+    changed_.notify_all();
+  }
 
   void MarkDone(std::int64_t k, bool nearest) {
     done_[static_cast<std::size_t>(k)].store(nearest ? kNearest : kBlended, std::memory_order_release);
     std::lock_guard<std::mutex> lock(mutex_);
+    --working_;
     changed_.notify_all();
   }
   // 0 while step k is not done, else kNearest or kBlended.
@@ -113,6 +135,8 @@ class TStepBoard {
   std::atomic<std::int64_t> next_{0};
   std::atomic<bool> nearest_;
   std::atomic<bool> stop_{false};
+  bool held_ = false;     // under mutex_
+  std::int64_t working_ = 0;  // claimed steps not yet done, under mutex_
   std::mutex mutex_;
   std::condition_variable changed_;
 };
@@ -262,6 +286,11 @@ void RectifyRows(const TRectifyJob& job, const TRectifyResult& frame, TRectifyUi
     if ((state == TStepBoard::kNearest) != expected) resample(shown, expected, 0);
     const std::int64_t begin = shown * piece;
     const std::int64_t end = std::min(total, begin + piece);
+    // A target on screen can be read by a repaint while messages go through
+    // (and by the copy below): the helpers rest meanwhile.
+    const bool hold = target.PaintBox != nullptr &&
+                      (toScreen || (step > 0 && end % step == 0));
+    if (hold) board.Hold();
     if (toScreen) {
       const std::int32_t top = plan.Y0 + static_cast<std::int32_t>(begin / plan.Width);
       const std::int32_t bottom = plan.Y0 + static_cast<std::int32_t>((end - 1) / plan.Width);
@@ -274,6 +303,7 @@ void RectifyRows(const TRectifyJob& job, const TRectifyResult& frame, TRectifyUi
       ui.SetProgress(static_cast<int>(std::min<std::int64_t>(position, 100)));
       ui.ProcessMessages();
     }
+    if (hold) board.Release();
     if (shown < board.Size() && !job.Preview) {
       expected = ui.NearestOnly();
       board.Publish(expected);

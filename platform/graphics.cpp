@@ -156,6 +156,16 @@ i64 Sign(i64 v) { return (v > 0) - (v < 0); }
 // visible part. `pos` advances by n in any case, so a dash pattern continues
 // correctly across clipped parts and into the next segment.
 void WalkSegment(i64 x0, i64 y0, i64 x1, i64 y1, PenTrace& trace, std::uint64_t& pos) {
+  // A segment gives the same pixels whichever way it is drawn: it is always
+  // walked from its upper (then left) end, so the closed form breaks its
+  // ties the same way. Drawn the other way, the steps taken are 1..n of that
+  // walk instead of 0..n-1 (still leaving out the end it was drawn to), and
+  // the dash position counts from where the drawing started.
+  const bool reversed = y0 > y1 || (y0 == y1 && x0 > x1);
+  if (reversed) {
+    std::swap(x0, x1);
+    std::swap(y0, y1);
+  }
   const i64 dx = x1 - x0, dy = y1 - y0;
   const i64 adx = dx < 0 ? -dx : dx, ady = dy < 0 ? -dy : dy;
   const bool xMajor = adx >= ady;
@@ -163,6 +173,9 @@ void WalkSegment(i64 x0, i64 y0, i64 x1, i64 y1, PenTrace& trace, std::uint64_t&
   if (n == 0) return;
   const std::uint64_t base = pos;
   pos += static_cast<std::uint64_t>(n);
+  const auto patternPos = [&](i64 i) {
+    return base + static_cast<std::uint64_t>(reversed ? n - i : i);
+  };
 
   const i64 m0 = xMajor ? x0 : y0;
   const i64 sM = Sign(xMajor ? dx : dy);
@@ -177,8 +190,8 @@ void WalkSegment(i64 x0, i64 y0, i64 x1, i64 y1, PenTrace& trace, std::uint64_t&
   // Steps whose major coordinate is in range.
   i64 ia = sM > 0 ? majLo - m0 : m0 - majHi;
   i64 ib = sM > 0 ? majHi - m0 : m0 - majLo;
-  ia = std::max<i64>(ia, 0);
-  ib = std::min<i64>(ib, n - 1);
+  ia = std::max<i64>(ia, reversed ? 1 : 0);
+  ib = std::min<i64>(ib, reversed ? n : n - 1);
   if (ia > ib) return;
 
   // The minor offset grows with i, so the steps whose minor coordinate is in
@@ -204,8 +217,8 @@ void WalkSegment(i64 x0, i64 y0, i64 x1, i64 y1, PenTrace& trace, std::uint64_t&
   i64 rem = static_cast<i64>((Wide{2} * first * dm + n) % (Wide{2} * n));
   for (i64 i = first; i <= last; ++i) {
     const i64 maj = m0 + sM * i, mn = c0 + sC * off;
-    if (xMajor) trace.Plot(maj, mn, base + static_cast<std::uint64_t>(i));
-    else trace.Plot(mn, maj, base + static_cast<std::uint64_t>(i));
+    if (xMajor) trace.Plot(maj, mn, patternPos(i));
+    else trace.Plot(mn, maj, patternPos(i));
     rem += 2 * dm;
     if (rem >= 2 * n) {
       rem -= 2 * n;

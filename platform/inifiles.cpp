@@ -182,30 +182,50 @@ double TIniFile::ReadFloat(const std::string& section, const std::string& key, d
 void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
   CheckNames(section, key, value);
   const std::string encoded = Encode(value);
+  if (SetValue(section, key, encoded)) modified_ = true;
+  // Remembered for the merge with the file as UpdateFile finds it; the last
+  // write of a key is the one that counts.
+  for (TWrite& w : writes_) {
+    if (SameName(w.Section, section) && SameName(w.Key, key)) {
+      w.Encoded = encoded;
+      return;
+    }
+  }
+  writes_.push_back(TWrite{section, key, encoded});
+}
+
+bool TIniFile::SetValue(const std::string& section, const std::string& key, const std::string& encoded) {
   const std::string lineEnd = crlf_ ? "\r" : "";
   const std::size_t header = FindSection(lines_, section);
   if (header == lines_.size()) {
     if (!lines_.empty() && !IsBlankLine(lines_.back())) lines_.push_back(lineEnd);
     lines_.push_back("[" + section + "]" + lineEnd);
     lines_.push_back(key + "=" + encoded + lineEnd);
-    modified_ = true;
-    return;
+    return true;
   }
   std::size_t lastKey;
   const std::size_t index = FindKey(lines_, header, key, &lastKey);
   if (index == lines_.size()) {
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(lastKey + 1), key + "=" + encoded + lineEnd);
-    modified_ = true;
-    return;
+    return true;
   }
   // Only the value's bytes change: the key's spelling, the blanks around '='
   // and the line end stay as the file had them.
   std::string& line = lines_[index];
   const ParsedLine p = Parse(line);
-  if (line.compare(p.valueBegin, p.valueEnd - p.valueBegin, encoded) != 0) {
-    line.replace(p.valueBegin, p.valueEnd - p.valueBegin, encoded);
-    modified_ = true;
-  }
+  if (line.compare(p.valueBegin, p.valueEnd - p.valueBegin, encoded) == 0) return false;
+  line.replace(p.valueBegin, p.valueEnd - p.valueBegin, encoded);
+  return true;
+}
+
+void TIniFile::MergeWithDisk() {
+  // Read as a new object reads it. A file that is gone or empty now keeps
+  // what this object holds: there is nothing on disk to keep.
+  TIniFile disk(fileName_);
+  if (disk.lines_.empty()) return;
+  lines_ = std::move(disk.lines_);
+  crlf_ = disk.crlf_;
+  for (const TWrite& w : writes_) SetValue(w.Section, w.Key, w.Encoded);
 }
 
 void TIniFile::WriteInteger(const std::string& section, const std::string& key, std::int32_t value) {
@@ -217,6 +237,7 @@ void TIniFile::WriteFloat(const std::string& section, const std::string& key, do
 }
 
 void TIniFile::UpdateFile() {
+  if (modified_) MergeWithDisk();
   if (!modified_) return;
 
   std::string text;

@@ -5,7 +5,9 @@
 //
 // The file is read once when the object is made. Writes change the text in
 // memory and keep every other section, key, comment and unreadable line as it
-// was; UpdateFile writes it to disk through a temporary file in the same
+// was. UpdateFile, when something changed, reads the file again and applies
+// this object's writes to what is on disk then, so keys another writer put
+// there meanwhile survive; it writes the result through a temporary file in the same
 // folder and a rename, so a crash never leaves half a file, and a path that
 // cannot be written raises EInOutError and leaves the old file as it was.
 #pragma once
@@ -48,6 +50,14 @@ class TIniFile {
   bool Modified() const { return modified_; }
 
  private:
+  // Puts an encoded value into lines_; true when the text changed.
+  bool SetValue(const std::string& section, const std::string& key, const std::string& encoded);
+  // Reads the file on disk again and applies this object's writes to it.
+  void MergeWithDisk();
+  struct TWrite {
+    std::string Section, Key, Encoded;
+  };
+
   std::string fileName_;
   std::vector<std::string> lines_;
   // Line ends of a new file: the platform's own; a read file keeps its own.
@@ -57,6 +67,8 @@ class TIniFile {
   bool crlf_ = false;
 #endif
   bool modified_ = false;
+  // Every key written through this object, with its last value.
+  std::vector<TWrite> writes_;
 };
 
 }  // namespace planora

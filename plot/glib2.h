@@ -74,6 +74,11 @@ class TPlottFlaeche : public TObject {
   std::int32_t WorldToPixelY(int N, double Y) const;
   void PixelToWorld(std::int32_t Px, std::int32_t Py, double& X, double& Y, int N) const;
   void DrawPicture(const TBitmap& Graphic);
+  // Copies the picture pixel for pixel onto an off-screen surface of its own
+  // size: every column and row of it, where DrawPicture's span would leave
+  // out one column and squeeze the rest. A picture of another size is
+  // stretched over the whole bitmap.
+  void DrawPictureFullSize(const TBitmap& Graphic);
   void Paint(TObject* Sender = nullptr);
   void EndPlot();
 
@@ -109,6 +114,11 @@ class TPlottFlaeche : public TObject {
   void MarkerMouseMove(TObject* Sender, TShiftState Shift, int X, int Y);
   void MarkerMouseUp(TObject* Sender, TMouseButton Button, TShiftState Shift, int X, int Y);
   void DragTo(int X, int Y);
+  // The hover test over a shown marker at pixel (X, Y) of window Window:
+  // picks the corner under the pointer or notes that it is inside, sets the
+  // cursor and the read-outs (wx, wy become the numbers shown); true when a
+  // corner was hit.
+  bool HoverMarker(int X, int Y, double& wx, double& wy, int Window);
   void NextWindow();
 
   // ---- fields, in declaration order (read directly by the owner and by tests)

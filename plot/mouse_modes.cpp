@@ -153,59 +153,9 @@ void TPlottFlaeche::MarkerMouseMove(TObject* /*Sender*/, TShiftState Shift, int 
         DrawMarker();  // draw at the new one
         break;
 
-      case MarkerShown: {
-        const std::int64_t tolX = Tolerance(Corners[0].X, Corners[2].X);
-        const std::int64_t tolY = Tolerance(Corners[0].Y, Corners[2].Y);
-        int hit = -1;
-        for (int k = 0; k < 4 && hit < 0; ++k) {
-          const std::int64_t dx = std::llabs(static_cast<std::int64_t>(X) - Corners[k].X);
-          const std::int64_t dy = std::llabs(static_cast<std::int64_t>(Y) - Corners[k].Y);
-          if (dx < tolX && dy < tolY) hit = k;
-        }
-        notifyFound = hit >= 0;
-        if (hit >= 0) {
-          PickedCorner = hit;
-          OppositeCorner = (hit + 2) % 4;
-          // Corners 0 and 2 sit upper right and lower left, 1 and 3 upper
-          // left and lower right: the cursor shows the diagonal they move on.
-          if (PaintBox) PaintBox->SetCursor(hit % 2 == 0 ? crSizeNESW : crSizeNWSE);
-          ShowReadout(true, "", wx, wy, "", window);
-          MoveWhole = false;
-          break;
-        }
-
-        PickedCorner = -1;
-        // Inside when the pointer is strictly on the same side of all four
-        // edges; in the sorted order (clockwise on screen) that side gives
-        // negative cross products. 64 bits hold every product exactly.
-        bool inside = true;
-        for (int j = 0; j < 4; ++j) {
-          const TPoint& c = Corners[j];
-          const TPoint& n = Corners[(j + 1) % 4];
-          const std::int64_t d =
-              (static_cast<std::int64_t>(c.X) - X) * (static_cast<std::int64_t>(n.Y) - Y) -
-              (static_cast<std::int64_t>(c.Y) - Y) * (static_cast<std::int64_t>(n.X) - X);
-          if (d >= 0) inside = false;
-        }
-        if (inside) {
-          // Width of the upper edge and height of the left edge in world
-          // units, signed like the window's scales.
-          const PlotWindow& w = Win(window);
-          wx = Divide(static_cast<double>(std::llabs(static_cast<std::int64_t>(Corners[0].X) - Corners[1].X)),
-                      w.XScale);
-          wy = Divide(static_cast<double>(std::llabs(static_cast<std::int64_t>(Corners[1].Y) - Corners[2].Y)),
-                      w.YScale);
-          ShowReadout(true, "B: ", wx, wy, "H: ", window);
-          if (PaintBox) PaintBox->SetCursor(crSizeAll);
-          MoveWhole = true;
-        } else {
-          ShowReadout(true, "", wx, wy, "", window);
-          if (PaintBox) PaintBox->SetCursor(crCross);
-          MoveWhole = false;
-        }
+      case MarkerShown:
+        notifyFound = HoverMarker(X, Y, wx, wy, window);
         break;
-      }
-
       default:
         ShowReadout(true, "", wx, wy, "", window);
         break;
@@ -215,14 +165,76 @@ void TPlottFlaeche::MarkerMouseMove(TObject* /*Sender*/, TShiftState Shift, int 
   if (NotifyMouse && OnMarkerMouse) OnMarkerMouse(Shift, notifyFound, wx, wy);
 }
 
-void TPlottFlaeche::MarkerMouseUp(TObject* /*Sender*/, TMouseButton /*Button*/, TShiftState /*Shift*/, int /*X*/,
-                                  int /*Y*/) {
-  // Any button ends a drag, wherever the pointer is. The image the last drag
-  // step drew stays; only the order of the corners changes.
+bool TPlottFlaeche::HoverMarker(int X, int Y, double& wx, double& wy, int window) {
+  const std::int64_t tolX = Tolerance(Corners[0].X, Corners[2].X);
+  const std::int64_t tolY = Tolerance(Corners[0].Y, Corners[2].Y);
+  int hit = -1;
+  for (int k = 0; k < 4 && hit < 0; ++k) {
+    const std::int64_t dx = std::llabs(static_cast<std::int64_t>(X) - Corners[k].X);
+    const std::int64_t dy = std::llabs(static_cast<std::int64_t>(Y) - Corners[k].Y);
+    if (dx < tolX && dy < tolY) hit = k;
+  }
+  if (hit >= 0) {
+    PickedCorner = hit;
+    OppositeCorner = (hit + 2) % 4;
+    // Corners 0 and 2 sit upper right and lower left, 1 and 3 upper left
+    // and lower right: the cursor shows the diagonal they move on.
+    if (PaintBox) PaintBox->SetCursor(hit % 2 == 0 ? crSizeNESW : crSizeNWSE);
+    ShowReadout(true, "", wx, wy, "", window);
+    MoveWhole = false;
+    return true;
+  }
+  PickedCorner = -1;
+  // Inside when the pointer is strictly on the same side of all four edges;
+  // in the sorted order (clockwise on screen) that side gives negative cross
+  // products. 64 bits hold every product exactly.
+  bool inside = true;
+  for (int j = 0; j < 4; ++j) {
+    const TPoint& c = Corners[j];
+    const TPoint& n = Corners[(j + 1) % 4];
+    const std::int64_t d = (static_cast<std::int64_t>(c.X) - X) * (static_cast<std::int64_t>(n.Y) - Y) -
+                           (static_cast<std::int64_t>(c.Y) - Y) * (static_cast<std::int64_t>(n.X) - X);
+    if (d >= 0) inside = false;
+  }
+  if (inside) {
+    // Width of the upper edge and height of the left edge in world units,
+    // signed like the window's scales.
+    const PlotWindow& w = Win(window);
+    wx = Divide(static_cast<double>(std::llabs(static_cast<std::int64_t>(Corners[0].X) - Corners[1].X)), w.XScale);
+    wy = Divide(static_cast<double>(std::llabs(static_cast<std::int64_t>(Corners[1].Y) - Corners[2].Y)), w.YScale);
+    ShowReadout(true, "B: ", wx, wy, "H: ", window);
+    if (PaintBox) PaintBox->SetCursor(crSizeAll);
+    MoveWhole = true;
+  } else {
+    ShowReadout(true, "", wx, wy, "", window);
+    if (PaintBox) PaintBox->SetCursor(crCross);
+    MoveWhole = false;
+  }
+  return false;
+}
+
+void TPlottFlaeche::MarkerMouseUp(TObject* /*Sender*/, TMouseButton /*Button*/, TShiftState /*Shift*/, int X,
+                                  int Y) {
+  // Any button ends a drag, wherever the pointer is.
   if (MarkerState != MarkerDragging) return;
+  // Sorting may reverse the outline or collapse it (two rightmost corners
+  // diagonally opposite), and a repaint during the drag may have left a
+  // second image: the pane is drawn afresh with the sorted marker, so the
+  // screen shows exactly the marker.
   SortCorners();
   MarkerState = MarkerShown;
   Creating = false;
+  Paint();
+  // The corners may have been renumbered: a press without a move in between
+  // must pick the corner that is under the pointer now.
+  double wx = 0, wy = 0;
+  int window = 0;
+  if (WindowAt(X, Y, wx, wy, window) && window == MarkerWindow) {
+    HoverMarker(X, Y, wx, wy, window);
+  } else {
+    PickedCorner = -1;
+    MoveWhole = false;
+  }
 }
 
 void TPlottFlaeche::DragTo(int X, int Y) {

@@ -19,6 +19,15 @@ bool TPlottFlaeche::PixelInWindow(std::int32_t Px, std::int32_t Py, double& X, d
   // The coordinates are written before the test: GetMarkerCorners reports a
   // corner's position even when it lies outside the window's rectangle.
   PixelToWorld(Px, Py, X, Y, Window);
+  // The pane's edge pixels map onto the window's edges, up to the rounding
+  // of the division: a point off an edge by no more than that is on it.
+  const auto snap = [](double& v, double lo, double hi) {
+    const double slack = (hi - lo) * 1e-12;
+    if (v < lo && v >= lo - slack) v = lo;
+    if (v > hi && v <= hi + slack) v = hi;
+  };
+  snap(X, w.XMin, w.XMax);
+  snap(Y, w.YMin, w.YMax);
   return w.XMin <= X && X <= w.XMax && w.YMin <= Y && Y <= w.YMax;
 }
 

@@ -291,6 +291,17 @@ void TPlottFlaeche::DrawPicture(const TBitmap& Graphic) {
   Paint();
 }
 
+void TPlottFlaeche::DrawPictureFullSize(const TBitmap& Graphic) {
+  if (Graphic.Width() <= 0 || Graphic.Height() <= 0) throw EZeroDivide();
+  {
+    TCanvas& canvas = Bitmap->Canvas();
+    TCanvasLock lock(canvas);
+    // Right and bottom edges are exclusive: the rectangle covers the bitmap.
+    canvas.StretchDraw(TRect{0, 0, Bitmap->Width(), Bitmap->Height()}, Graphic);
+  }
+  Paint();
+}
+
 void TPlottFlaeche::Paint(TObject* /*Sender*/) {
   if (PaintBox == nullptr) return;
   {

@@ -29,8 +29,8 @@ extern std::uint8_t ResultCode;
 inline constexpr const char* SettingsSection = "Planroa";
 inline constexpr const char* CloseQuestion = "Finish without result for Pictoria?";
 inline constexpr const char* UnusableCornersMessage =
-    "The four corners do not outline a usable quadrilateral: three of them lie on one line or two lie on top "
-    "of each other. Move them apart onto the corners of the photographed rectangle.";
+    "The four corners do not outline a usable quadrilateral: a corner lies outside the picture, three of them "
+    "lie on one line or two lie on top of each other. Move them onto the corners of the photographed rectangle.";
 
 class TFEntzerren : public TForm {
  public:
@@ -92,6 +92,8 @@ class TFEntzerren : public TForm {
 
   // ---- marker
   void MarkerSetUp();
+  // The last-marker corners lie on the picture's window 1.
+  bool StoredCornersUsable() const;
   void MarkerNotify(TShiftState Shift, bool Found, double X, double Y);
 
   // ---- commands
@@ -106,6 +108,7 @@ class TFEntzerren : public TForm {
   // True while a resampling run lets messages through: the menu and the
   // panes are disabled meanwhile.
   bool Running() const { return running_; }
+  bool PictureFetched() const { return pictureFetched_; }
 
  private:
   class TWindowUi;
@@ -119,6 +122,9 @@ class TFEntzerren : public TForm {
   void LayoutFirstPass(int& Avail, double& PaneW, double& PaneAspect);
   void LayoutSecondPass(int Avail, double PaneW, double PaneAspect);
 
+  // True once the host has handed over the picture: before that (or after
+  // a refusal) the panes are empty and no command has anything to work on.
+  bool pictureFetched_ = false;
   bool running_ = false;
 };
 

@@ -53,10 +53,16 @@ void TFEntzerren::ReadCorners() {
 }
 
 bool TFEntzerren::PrepareRun() {
-  // Before the picture was fetched there are no surfaces to read.
-  if (running_ || PictureSurface == nullptr || ImageWidth <= 0) return false;
+  // Before the picture was fetched, or when the host refused it, there is
+  // nothing to read the corners from or to rectify.
+  if (running_ || !pictureFetched_) return false;
   ReadCorners();
-  if (CornerWindow <= 0) return false;
+  if (CornerWindow <= 0) {
+    // A marker with a corner off the picture (moved out as a whole, say)
+    // cannot be used; without any marker there is nothing to say.
+    if (PictureSurface->MarkerState != MarkerNone) MessageDlg(UnusableCornersMessage, mtInformation, {mbOK});
+    return false;
+  }
   TCameraSolver& c = *Camera;
   c.Diagonal = Diagonal;
   c.ImageWidth = ImageWidth;
@@ -134,7 +140,7 @@ void TFEntzerren::Fertigstellen1Click(TObject* /*Sender*/) {
 }
 
 void TFEntzerren::LetzteAuswahl1Click(TObject* /*Sender*/) {
-  if (PictureSurface == nullptr || ImageWidth <= 0) return;
+  if (!pictureFetched_) return;
   PictureSurface->SetMarkerCorners(1, LastCornerA[0], LastCornerA[1], LastCornerB[0], LastCornerB[1], LastCornerC[0],
                                    LastCornerC[1], LastCornerD[0], LastCornerD[1]);
 }

@@ -178,10 +178,12 @@ void TFEntzerren::FormShow(TObject* /*Sender*/) {
   Diagonal = std::sqrt(static_cast<double>(ImageWidth) * ImageWidth + static_cast<double>(ImageHeight) * ImageHeight);
   PictureBitmap->SetSize(ImageWidth, ImageHeight);
   CheckHost(GetHostImage(*PictureBitmap));
+  pictureFetched_ = true;
   PictureHash = Fingerprint(*PictureBitmap);
   PictureSurface->DrawPicture(*PictureBitmap);
-  SourceSurface->DrawPicture(*PictureBitmap);
-  ResultSurface->DrawPicture(*PictureBitmap);
+  // The full-size surfaces hold every pixel of the picture.
+  SourceSurface->DrawPictureFullSize(*PictureBitmap);
+  ResultSurface->DrawPictureFullSize(*PictureBitmap);
   Application->ProcessMessages();
   MarkerSetUp();
 }

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -29,6 +30,14 @@ const char* const kUsage =
     "the plug-in at once; --save-result saves its result to FILE (which must not exist)\n"
     "and ends the program. PLANORA_PLUGIN names another plug-in library.\n";
 
+bool HaveDisplay() {
+  for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* v = std::getenv(name);
+    if (v != nullptr && v[0] != '\0') return true;
+  }
+  return false;
+}
+
 bool Exists(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0;
@@ -37,6 +46,28 @@ bool Exists(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Decided before Qt starts: without a display Qt would abort.
+  bool help = false, unattended = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--help" || a == "-h") help = true;
+    if (a == "--save-result") unattended = true;
+  }
+  if (help) {
+    std::cout << kUsage;
+    return 0;
+  }
+  if (!HaveDisplay()) {
+    if (!unattended) {
+      std::cerr << "planora: no display to open windows on (DISPLAY is not set); a run without one needs\n"
+                   "--run-plugin --save-result FILE, with the plug-in's steps in PLANORA_SCRIPT\n";
+      return 2;
+    }
+    // A scripted run needs no screen: Qt draws offscreen, and the plug-in's
+    // window follows the script (or, without one, closes at once).
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    ::setenv("PLANORA_SCRIPT", "", 0);
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName("Planora");
   bool runPlugin = false;
@@ -44,10 +75,7 @@ int main(int argc, char** argv) {
   const QStringList args = QApplication::arguments();
   for (int i = 1; i < args.size(); ++i) {
     const QString& a = args[i];
-    if (a == "--help" || a == "-h") {
-      std::cout << kUsage;
-      return 0;
-    } else if (a == "--run-plugin") {
+    if (a == "--run-plugin") {
       runPlugin = true;
     } else if (a == "--save-result" && i + 1 < args.size()) {
       saveResult = args[++i];

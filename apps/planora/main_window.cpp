@@ -2,6 +2,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
+#include <QPushButton>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QIcon>
@@ -119,7 +121,30 @@ void TMainWindow::ChooseAndOpen() {
   const QString path = QFileDialog::getOpenFileName(this, "Open a photo", QFileInfo(photoPath_).absolutePath(),
                                                     "Photos (*.jpg *.jpeg *.png *.tif *.tiff *.bmp *.ppm *.pgm);;"
                                                     "All files (*)");
-  if (!path.isEmpty()) OpenPhoto(path);
+  if (!path.isEmpty()) OpenPhotoAsked(path);
+}
+
+bool TMainWindow::OpenPhotoAsked(const QString& path) { return MayDropResult() && OpenPhoto(path); }
+
+bool TMainWindow::MayDropResult() {
+  if (!Interactive || !result_ || resultSaved_) return true;
+  QMessageBox box(QMessageBox::Warning, "Planora", "The straightened photo has not been saved. Save it now?",
+                  QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+  box.setDefaultButton(QMessageBox::Save);
+  switch (box.exec()) {
+    case QMessageBox::Save: return SaveResultAs();
+    case QMessageBox::Discard: return true;
+    default: return false;
+  }
+}
+
+void TMainWindow::closeEvent(QCloseEvent* event) {
+  // The plug-in's window is modal while it runs; nothing to ask then.
+  if (running_ || MayDropResult()) {
+    event->accept();
+  } else {
+    event->ignore();
+  }
 }
 
 bool TMainWindow::OpenPhoto(const QString& path) {
@@ -161,25 +186,29 @@ bool TMainWindow::RunPlugin() {
     return false;
   }
   result_ = std::move(result);
+  resultSaved_ = false;
   ShowPhoto(*result_);
   statusBar()->showMessage("Straightened: save it with File \u25B8 Save Result As");
   UpdateActions();
-  if (Interactive &&
-      QMessageBox::question(this, "Planora", "Save the straightened photo?", QMessageBox::Save | QMessageBox::Discard,
-                            QMessageBox::Save) == QMessageBox::Save) {
-    SaveResultAs();
+  if (Interactive) {
+    // "Not now" keeps the result: it can be saved later, and is not lost
+    // without a question.
+    QMessageBox box(QMessageBox::Question, "Planora", "Save the straightened photo?", QMessageBox::Save, this);
+    box.addButton("Not Now", QMessageBox::RejectRole);
+    box.setDefaultButton(QMessageBox::Save);
+    if (box.exec() == QMessageBox::Save) SaveResultAs();
   }
   return true;
 }
 
-void TMainWindow::SaveResultAs() {
-  if (!result_) return;
+bool TMainWindow::SaveResultAs() {
+  if (!result_) return false;
   // The file dialog asks before it replaces an existing file.
   const QString path = QFileDialog::getSaveFileName(this, "Save the straightened photo",
                                                     QString::fromStdString(RectifiedName(photoPath_.toStdString())),
                                                     "JPEG (*.jpg *.jpeg);;PNG (*.png);;TIFF (*.tif *.tiff);;"
                                                     "BMP (*.bmp);;PPM (*.ppm)");
-  if (!path.isEmpty()) SaveResult(path);
+  return !path.isEmpty() && SaveResult(path);
 }
 
 bool TMainWindow::SaveResult(const QString& path) {
@@ -190,6 +219,7 @@ bool TMainWindow::SaveResult(const QString& path) {
     ShowError(QString("The photo was not saved.\n\n") + QString::fromStdString(e.what()));
     return false;
   }
+  resultSaved_ = true;
   statusBar()->showMessage("Saved " + path);
   return true;
 }

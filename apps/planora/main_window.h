@@ -30,8 +30,17 @@ class TMainWindow : public QMainWindow {
   bool RunPlugin();
   // Writes the result (atomically); false after a dialog saying why.
   bool SaveResult(const QString& path);
-  // Asks where to save the result, proposing "<photo>-rectified.<ext>".
-  void SaveResultAs();
+  // Asks where to save the result, proposing "<photo>-rectified.<ext>";
+  // true when it was saved.
+  bool SaveResultAs();
+  // Opens a photo the user chose: a result not saved yet is not dropped
+  // without asking.
+  bool OpenPhotoAsked(const QString& path);
+  // True when no result would be lost unsaved, or the user saved it or
+  // agreed to drop it; false when the user keeps it. Automated runs
+  // (Interactive off) are not asked.
+  bool MayDropResult();
+  bool ResultSaved() const { return resultSaved_; }
 
   QAction* PluginAction() const { return pluginAction_; }
   bool HasResult() const { return result_.has_value(); }
@@ -44,6 +53,9 @@ class TMainWindow : public QMainWindow {
   // automated runs, which write errors to standard error instead.
   bool Interactive = true;
 
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
  private:
   void ChooseAndOpen();
   void ShowPhoto(const TPhoto& photo);
@@ -55,6 +67,7 @@ class TMainWindow : public QMainWindow {
   std::optional<TPhoto> result_;
   QString photoPath_;
   QString statusText_;
+  bool resultSaved_ = false;
   bool pluginClosed_ = false;
   bool running_ = false;
   TPhotoView* view_ = nullptr;

@@ -1,6 +1,7 @@
 #include "apps/rectify/batch.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <clocale>
 #include <cmath>
@@ -119,9 +120,19 @@ TSettings ReadSettings(const std::string& path, const TBitmap& picture) {
   const std::int32_t stored = ini.ReadInteger(kSection, "Inhash", 0);
   const char* const keys[8] = {"Selection_a0", "Selection_a1", "Selection_b0", "Selection_b1",
                                "Selection_c0", "Selection_c1", "Selection_d0", "Selection_d1"};
-  for (int k = 0; k < 8; ++k) s.Corners[k / 2][k % 2] = ini.ReadFloat(kSection, keys[k], 0);
   s.Crop = std::clamp<std::int32_t>(ini.ReadInteger(kSection, "Original_Groesse", 90), 1, 100);
   s.Matches = stored == Fingerprint(picture);
+  for (int k = 0; k < 8; ++k) {
+    s.Corners[k / 2][k % 2] = ini.ReadFloat(kSection, keys[k], 0);
+    // The window reads such a value as 0; a run from the file would then
+    // straighten some other quadrilateral without a word.
+    double v = 0;
+    const std::string text = ini.ReadString(kSection, keys[k], "0");
+    if (s.Matches && (!TryStrToFloat(text, v, ',') || !std::isfinite(v))) {
+      throw EUsageError("the settings file \"" + path + "\" has no usable number for \"" + keys[k] + "\": \"" +
+                        text + "\"");
+    }
+  }
   return s;
 }
 
@@ -149,7 +160,7 @@ void ResolveCorners(const TBatchOptions& o, const TPlottFlaeche& source, const T
                         "\" holds the marker of another picture (its \"Inhash\" does not match this photo); "
                         "give the corners with --corners or --pixel-corners");
     } else if (!s.Matches) {
-      err << "note: the settings file belongs to another picture; only its crop size is used\n";
+      err << "planora-rectify: note: the settings file belongs to another picture; only its crop size is used\n";
     }
   }
   if (o.Crop) crop = *o.Crop;
@@ -167,7 +178,8 @@ void ResolveCorners(const TBatchOptions& o, const TPlottFlaeche& source, const T
   }
   if (!have) throw EUsageError("no corners: give --corners, --pixel-corners or --settings");
 
-  SortCornersLikeMarker(corners);
+  // Checked as given, so that the names are those of the user's order; the
+  // sort below would rename them.
   const PlotWindow& w = source.Windows[kWindow];
   for (int k = 0; k < 4; ++k) {
     const double x = corners[k][0], y = corners[k][1];
@@ -180,9 +192,31 @@ void ResolveCorners(const TBatchOptions& o, const TPlottFlaeche& source, const T
       throw ECornerError(m.str());
     }
   }
+  for (int i = 0; i < 4; ++i) {
+    for (int j = i + 1; j < 4; ++j) {
+      if (std::hypot(corners[i][0] - corners[j][0], corners[i][1] - corners[j][1]) < 1.0) {
+        throw ECornerError(std::string("corners ") + kCornerNames[i] + " " + CornerText(corners[i]) + " and " +
+                           kCornerNames[j] + " " + CornerText(corners[j]) +
+                           " are less than a pixel apart; give four distinct corners");
+      }
+    }
+  }
+  SortCornersLikeMarker(corners);
+  // Four distinct corners come out of the marker's order as fewer only when
+  // the two rightmost are diagonally opposite: the outline is concave.
+  for (int i = 0; i < 4; ++i) {
+    for (int j = i + 1; j < 4; ++j) {
+      if (corners[i][0] == corners[j][0] && corners[i][1] == corners[j][1]) {
+        throw ECornerError("the four corners outline a concave quadrilateral (its two rightmost corners are "
+                           "opposite each other), which no photo of a rectangle is; move them onto the corners "
+                           "of the rectangle");
+      }
+    }
+  }
 }
 
 // ---------------------------------------------------------------------- run
+
 
 // Width over height of the marked rectangle on the object's plane.
 double AspectRatio(const TCameraSolver& cam) {
@@ -212,8 +246,21 @@ std::unique_ptr<TBitmap> PictureBitmap(const TPhoto& photo) {
   return bitmap;
 }
 
+// The output's format takes a quality only as JPEG.
+bool OutputHasQuality(const std::string& path) {
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return false;
+  std::string ext = path.substr(dot + 1);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext == "jpg" || ext == "jpeg";
+}
+
 int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progressBar) {
   const auto started = std::chrono::steady_clock::now();
+  if (o.QualityGiven && !OutputHasQuality(o.Output)) {
+    err << "planora-rectify: note: --quality applies to JPEG output only; \"" << o.Output
+        << "\" is written without it\n";
+  }
   TPhoto photo = ReadPhoto(o.Input);
   const int W = photo.Width, H = photo.Height;
   if (W < 2 || H < 2) {
@@ -227,7 +274,7 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
   // Drawn exactly as the rectification window draws it, so that the same
   // corners give the same pixels here and there.
   auto source = PictureSurface(W, H);
-  source->DrawPicture(*picture);
+  source->DrawPictureFullSize(*picture);
 
   double corners[4][2];
   int crop = 90;
@@ -245,7 +292,8 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
   }
   const bool plausible = cam.EstimateFocalRatio();
   if (!plausible) {
-    err << "warning: the corners do not look like a photographed rectangle; rectifying with the focal ratio "
+    err << "planora-rectify: warning: the corners do not look like a photographed rectangle; rectifying with the "
+           "focal ratio "
         << FormatFocalRatio(cam.FocalRatio) << "\n";
   }
 
@@ -291,6 +339,8 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
 
 }  // namespace
 
+std::string BatchVersion() { return std::string("planora-rectify ") + PLANORA_VERSION; }
+
 std::string BatchUsage() {
   return "Usage: planora-rectify [options] INPUT OUTPUT\n"
          "\n"
@@ -307,10 +357,11 @@ std::string BatchUsage() {
          "Options:\n"
          "  --crop P             share of the output the marked rectangle fills, 1..100 (default 90)\n"
          "  --nearest            take the nearest pixel instead of interpolating colours\n"
-         "  --quality Q          JPEG quality 1..100 (default 95)\n"
+         "  --quality Q          JPEG quality 1..100 (default 95); other formats have none\n"
          "  --report FILE        write a JSON report of the camera and the frame (- for standard output)\n"
          "  --threads N          worker threads (default: one per core)\n"
          "  -h, --help           this text\n"
+         "  --version            the tool's version\n"
          "\n"
          "Example:\n"
          "  planora-rectify --pixel-corners 1647,154,693,488,654,1173,1747,1014 \\\n"
@@ -367,6 +418,10 @@ TBatchOptions ParseBatchArguments(const std::vector<std::string>& args) {
       o.Nearest = true;
     } else if (a == "--quality") {
       o.Quality = ParseWhole(a, takeValue(), 1, 100);
+      o.QualityGiven = true;
+    } else if (a == "--version") {
+      noValue();
+      o.Version = true;
     } else if (a == "--report") {
       o.Report = takeValue();
       if (o.Report.empty()) throw EUsageError("--report needs a file name or -");
@@ -376,7 +431,7 @@ TBatchOptions ParseBatchArguments(const std::vector<std::string>& args) {
       throw EUsageError("unknown option " + a);
     }
   }
-  if (o.Help) return o;
+  if (o.Help || o.Version) return o;
   if (positional.size() != 2) {
     throw EUsageError(positional.size() < 2 ? "give the input photo and the output file"
                                             : "too many file names: give one input photo and one output file");

@@ -29,10 +29,15 @@ struct TBatchOptions {
   std::optional<int> Crop;  // 1..100; default 90 or the settings file's
   bool Nearest = false;
   int Quality = 95;
+  bool QualityGiven = false;  // --quality was on the command line
   std::string Report;  // "" none, "-" standard output
   int Threads = 0;     // 0: one per core
   bool Help = false;
+  bool Version = false;
 };
+
+// "planora-rectify 2.1.0": the tool's name and version.
+std::string BatchVersion();
 
 // Bad usage: the message says what is wrong; the tool adds where to look.
 class EUsageError : public Exception {

@@ -32,5 +32,9 @@ int main(int argc, char** argv) {
     std::cout << BatchUsage();
     return kExitOk;
   }
+  if (options.Version) {
+    std::cout << BatchVersion() << "\n";
+    return kExitOk;
+  }
   return RunBatch(options, std::cout, std::cerr, isatty(STDERR_FILENO) != 0);
 }

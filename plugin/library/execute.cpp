@@ -39,6 +39,11 @@ extern "C" PLANORA_EXPORT int32_t PLANORA_STDCALL Execute(void) {
       return 0;
     }
     ResultCode = 0;
+    // Each run plays the script from its start, and only this run.
+    RestartScript();
+    struct TScriptEnd {
+      ~TScriptEnd() { EndScript(); }
+    } scriptEnd;
     // The window frees itself when it closes.
     Application->CreateForm<TFEntzerren>()->ShowModal();
     return ResultCode;

@@ -2,6 +2,7 @@
 // QApplication (the desktop program) or there is a screen to open one on.
 // Registered with the application module when the library is loaded.
 #include <QAbstractButton>
+#include <QPushButton>
 #include <QApplication>
 #include <QMessageBox>
 #include <QMainWindow>
@@ -27,49 +28,81 @@ bool HaveScreen() {
   return false;
 }
 
-// Carries out PLANORA_SCRIPT on real windows: every tick it takes the next
-// step if it can be taken now (an answer when a message box is up, a menu
-// item when no box is up and the item can be chosen) and otherwise waits.
-// Ticks keep coming inside the windows' own modal loops.
+// Carries out PLANORA_SCRIPT on real windows: every tick it asks the
+// player what to do and does it. A step's handler may run a modal loop of
+// its own (a message box, a help window); the step is therefore carried out
+// from a queued call, not inside the tick, so that the timer goes on ticking
+// inside that loop (Qt does not fire a timer again while its own tick runs).
 class TScriptRunner {
  public:
-  TScriptRunner(TApplication& app, TQtWidgetSet& widgets, std::deque<TScriptStep> steps)
-      : app_(app), widgets_(widgets), steps_(std::move(steps)) {
+  TScriptRunner(TApplication& app, TQtWidgetSet& widgets) : app_(app), widgets_(widgets), player_(app) {
     timer_.setInterval(50);
     QObject::connect(&timer_, &QTimer::timeout, [this] { Tick(); });
-    if (!steps_.empty()) timer_.start();
+    player_.OnRestart = [this] {
+      pending_ = false;
+      if (player_.Playing()) timer_.start();
+    };
+    SetScriptPlayer(&player_);
   }
+  ~TScriptRunner() { SetScriptPlayer(nullptr); }
+  TScriptRunner(const TScriptRunner&) = delete;
+  TScriptRunner& operator=(const TScriptRunner&) = delete;
 
  private:
   void Tick() {
-    if (steps_.empty()) {
-      timer_.stop();
-      return;
-    }
-    const TScriptStep step = steps_.front();
+    if (pending_) return;  // the last step has not started yet
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (!step.Shot.empty()) {
-      steps_.pop_front();
-      Shoot(step.Shot);
-      return;
+    const TScriptPlayer::TAction a = player_.Next(box != nullptr);
+    switch (a.Kind) {
+      case TScriptPlayer::skIdle:
+        timer_.stop();
+        return;
+      case TScriptPlayer::skWait:
+        return;
+      case TScriptPlayer::skShot:
+        Shoot(a.Shot);
+        return;
+      case TScriptPlayer::skAnswer:
+        if (box != nullptr) Press(box, a.Answer);
+        return;
+      case TScriptPlayer::skClick: {
+        const std::string name = a.Item->Name();
+        Later([this, name] {
+          // Still the item to choose: nothing in between took it away.
+          if (TMenuItem* item = ChoosableMenuItem(app_, name)) item->Click();
+        });
+        return;
+      }
+      case TScriptPlayer::skClose: {
+        TForm* window = a.Window;
+        Later([this, window] {
+          if (app_.Owns(window) && window->Visible()) window->Close();
+        });
+        return;
+      }
     }
-    if (!step.MenuItem.empty()) {
-      // Not while a box is up, nor while the windows are busy (the hourglass
-      // shows, and ticks also come while a run lets messages through).
-      if (box != nullptr || app_.ScreenCursor() != crDefault) return;
-      TMenuItem* item = ChoosableMenuItem(app_, step.MenuItem);
-      if (item == nullptr) return;
-      steps_.pop_front();
-      item->Click();  // may run a modal loop of its own; ticks go on inside it
-      return;
-    }
-    if (box == nullptr) return;
+  }
+
+  void Later(std::function<void()> step) {
+    pending_ = true;
+    QTimer::singleShot(0, &timer_, [this, step = std::move(step)] {
+      pending_ = false;
+      step();
+    });
+  }
+
+  // The button with that result; without one (or for mrNone) the box's default.
+  static void Press(QMessageBox* box, int answer) {
     for (QAbstractButton* button : box->buttons()) {
-      if (MsgDlgButtonResult(ButtonOf(box, button)) == step.Answer) {
-        steps_.pop_front();
+      if (answer != mrNone && MsgDlgButtonResult(ButtonOf(box, button)) == answer) {
         button->click();
         return;
       }
+    }
+    if (QAbstractButton* button = box->defaultButton()) {
+      button->click();
+    } else if (!box->buttons().isEmpty()) {
+      box->buttons().front()->click();
     }
   }
 
@@ -93,8 +126,9 @@ class TScriptRunner {
 
   TApplication& app_;
   TQtWidgetSet& widgets_;
-  std::deque<TScriptStep> steps_;
+  TScriptPlayer player_;
   QTimer timer_;
+  bool pending_ = false;
 };
 
 // The plug-in's Qt objects. With the host's QApplication they must be gone
@@ -118,7 +152,7 @@ TApplication* MakeQtApplication() {
   if (QApplication::instance() == nullptr && !HaveScreen()) return nullptr;
   qtSide.Widgets = std::make_unique<TQtWidgetSet>();
   qtSide.App = std::make_unique<TApplication>(*qtSide.Widgets);
-  qtSide.Runner = std::make_unique<TScriptRunner>(*qtSide.App, *qtSide.Widgets, ReadScript());
+  qtSide.Runner = std::make_unique<TScriptRunner>(*qtSide.App, *qtSide.Widgets);
   if (!qtSide.Widgets->OwnsApplication()) {
     QObject::connect(&qtSide.Widgets->App(), &QCoreApplication::aboutToQuit, [] { qtSide.Release(); });
   }

@@ -127,6 +127,89 @@ TEST_F(BatchTest, WorkedExamplesThroughTheReport) {
   EXPECT_NE(out_.str().find("\"axis_u\": [1, 0, 0]"), std::string::npos) << out_.str();
 }
 
+TEST_F(BatchTest, TheWholePictureAtFullCropComesBackUnchanged) {
+  // Every column and row of the photo reaches the full-size surface: none is
+  // dropped in the middle, and the last ones are not left black.
+  for (const auto& [w, h] : {std::pair{7, 5}, std::pair{64, 48}, std::pair{301, 203}}) {
+    const std::string in = Photo("whole.ppm", w, h);
+    const double x = w / 2.0, y = h / 2.0;
+    TBatchOptions o = Options(in, Path("back.ppm"), {x, -y, -x, -y, -x, y, x, y});
+    o.Crop = 100;
+    o.Nearest = true;
+    ASSERT_EQ(Run(o), kExitOk) << err_.str();
+    EXPECT_TRUE(ReadPhoto(Path("back.ppm")).Pixels == ReadPhoto(in).Pixels) << w << " x " << h;
+    fs::remove(Path("back.ppm"));
+  }
+}
+
+TEST_F(BatchTest, ACornerBehindTheCameraIsNotPlausible) {
+  // Three corners of the marker rectangle and a fourth near the centre: the
+  // parallelogram rule puts corner a behind the camera.
+  const std::string in = Photo("in.ppm", 400, 300);
+  TBatchOptions o = Options(in, Path("out.ppm"), {160, -120, -160, -120, -160, 120, -1, -1});
+  o.Report = "-";
+  ASSERT_EQ(Run(o), kExitOk) << err_.str();
+  EXPECT_EQ(Field("plausible"), "false");
+  EXPECT_EQ(err_.str().rfind("planora-rectify: warning: the corners do not look like a photographed rectangle", 0),
+            0u)
+      << err_.str();
+}
+
+TEST_F(BatchTest, CornersAreCheckedAsGivenAndEachFaultIsNamed) {
+  const std::string in = Photo("in.ppm", 400, 300);
+  const auto fails = [&](const std::vector<double>& c) {
+    EXPECT_EQ(Run(Options(in, Path("out.ppm"), c)), kExitCorners);
+    return err_.str();
+  };
+  // The fourth corner given is the one outside, whatever place sorting would give it.
+  EXPECT_NE(fails({-150, -100, 150, -100, 150, 100, -150, 200}).find("corner d (-150, 200) lies outside"),
+            std::string::npos)
+      << err_.str();
+  EXPECT_NE(fails({100, -100, -100, -100, -100.5, -100, 100, 100}).find("corners b (-100, -100) and c (-100.5, -100)"),
+            std::string::npos)
+      << err_.str();
+  // Four distinct corners whose two rightmost are opposite: a concave outline, named as such.
+  const std::string concave = fails({128, 93, 126, -40, -32, 33, 139, -140});
+  EXPECT_NE(concave.find("concave quadrilateral"), std::string::npos) << concave;
+  EXPECT_EQ(concave.find("in a line"), std::string::npos) << concave;
+  EXPECT_FALSE(fs::exists(Path("out.ppm")));
+}
+
+TEST_F(BatchTest, VersionQualityNoteAndUnreadableSettings) {
+  TBatchOptions v = ParseBatchArguments({"--version"});
+  EXPECT_TRUE(v.Version);
+  EXPECT_EQ(BatchVersion().rfind("planora-rectify ", 0), 0u);
+  EXPECT_THROW(ParseBatchArguments({"--version=1"}), EUsageError);
+
+  const std::string in = Photo("in.ppm", 120, 90);
+  TBatchOptions o = ParseBatchArguments({"--quality", "50", "--corners", "50,-35,-45,-30,-40,38,48,30", in, Path("q.png")});
+  ASSERT_EQ(Run(o), kExitOk) << err_.str();
+  EXPECT_NE(err_.str().find("planora-rectify: note: --quality applies to JPEG output only"), std::string::npos)
+      << err_.str();
+  o.Output = Path("q.JPG");
+  ASSERT_EQ(Run(o), kExitOk) << err_.str();
+  EXPECT_EQ(err_.str(), "");
+
+  // A settings file of this picture with a corner that is not a number: the key is named.
+  const TPhoto photo = ReadPhoto(in);
+  TBitmap picture(120, 90);
+  for (int y = 0; y < 90; ++y) std::memcpy(picture.ScanLine(y), &photo.Pixels[static_cast<std::size_t>(y) * 360], 360);
+  {
+    TIniFile ini(Path("p.ini"));
+    ini.WriteInteger("Planroa", "Inhash", Fingerprint(picture));
+    const char* keys[8] = {"Selection_a0", "Selection_a1", "Selection_b0", "Selection_b1",
+                           "Selection_c0", "Selection_c1", "Selection_d0", "Selection_d1"};
+    for (int k = 0; k < 8; ++k) ini.WriteString("Planroa", keys[k], k == 3 ? "-3o" : "10");
+  }
+  TBatchOptions s;
+  s.Input = in;
+  s.Output = Path("s.ppm");
+  s.SettingsFile = Path("p.ini");
+  EXPECT_EQ(Run(s), kExitUsage);
+  EXPECT_NE(err_.str().find("\"Selection_b1\": \"-3o\""), std::string::npos) << err_.str();
+  EXPECT_FALSE(fs::exists(Path("s.ppm")));
+}
+
 TEST_F(BatchTest, SamePixelsAsTheWindowsSurfacePathWhateverTheCornerOrder) {
   const int w = 301, h = 203;
   const std::string in = Photo("in.png", w, h);
@@ -136,7 +219,7 @@ TEST_F(BatchTest, SamePixelsAsTheWindowsSurfacePathWhateverTheCornerOrder) {
   ASSERT_EQ(Run(o), kExitOk) << err_.str();
   const TPhoto got = ReadPhoto(Path("out.ppm"));
 
-  // The window's way: the picture drawn into the source surface, the per-pixel pass.
+  // The window's way: the picture copied onto the full-size surfaces, the per-pixel pass.
   const TPhoto photo = ReadPhoto(in);
   TBitmap picture(w, h);
   for (int y = 0; y < h; ++y) std::memcpy(picture.ScanLine(y), &photo.Pixels[static_cast<std::size_t>(y) * w * 3], w * 3);
@@ -144,7 +227,7 @@ TEST_F(BatchTest, SamePixelsAsTheWindowsSurfacePathWhateverTheCornerOrder) {
   for (TPlottFlaeche* s : {&source, &result}) {
     s->InitOffscreen(w, h);
     s->DefineWindow(1, -w / 2.0, w / 2.0, h / 2.0, -h / 2.0, 0, 1, 0, 1);
-    s->DrawPicture(picture);
+    s->DrawPictureFullSize(picture);
   }
   TCameraSolver cam;
   cam.Diagonal = std::sqrt(w * w + h * h);

@@ -15,6 +15,8 @@
 #include "engine/rectify.h"
 #include "engine/rectify_kernels.h"
 #include "engine/rectify_rows.h"
+#include "platform/forms.h"
+#include "platform/headless/headless.h"
 
 namespace planora {
 namespace {
@@ -174,6 +176,42 @@ TEST(RectifyRows, SamplingSwitchedDuringARunTakesEffectAtTheSameStep) {
   for (int i = 0; i < 120 * 90 && firstDiff < 0; ++i)
     if (nearest->Bitmap->Pixel(i % 120, i / 120) != got->Bitmap->Pixel(i % 120, i / 120)) firstDiff = i;
   EXPECT_GE(firstDiff, 39 * (120 * 90 / 100));
+}
+
+TEST(RectifyRows, NoHelperWritesIntoAPaneWhileMessagesGoThrough) {
+  // A preview pane large enough for several threads: while the run lets
+  // messages through, a repaint may copy the pane's bitmap, so nothing may
+  // change it meanwhile.
+  std::mt19937 rng(11);
+  Picture pic(1000, 760, rng);
+  TCameraSolver cam;
+  ASSERT_TRUE(RandomCamera(cam, pic, rng));
+  THeadlessWidgetSet ws;
+  TApplication app(ws);
+  TForm form(&app, "F");
+  TPaintBox* box = form.Add<TPaintBox>("PaintBox2");
+  box->SetBounds(0, 0, 1000, 760);
+  TPlottFlaeche pane;
+  pane.AttachPaintBox(box, "");
+  pane.DefineWindow(1, -pic.w / 2.0, pic.w / 2.0, pic.h / 2.0, -pic.h / 2.0, 0, 1, 0, 1);
+  struct : RecordingUi {
+    TPlottFlaeche* pane = nullptr;
+    int changedDuringMessages = 0;
+    void ProcessMessages() override {
+      TBitmap before;
+      before.Assign(*pane->Bitmap);
+      std::this_thread::sleep_for(std::chrono::milliseconds(3));
+      if (!(before == *pane->Bitmap)) ++changedDuringMessages;
+    }
+  } ui;
+  ui.pane = &pane;
+  Rectify({&cam, &pic.surface, &pane, true, 90, pic.w, pic.h, nullptr, false, 4}, ui);
+  EXPECT_EQ(ui.changedDuringMessages, 0);
+  // And the pixels are still those of the per-pixel pass.
+  RecordingUi refUi;
+  auto want = Pane(1000, 760, pic);
+  Rectify({&cam, &pic.surface, want.get(), true, 90, pic.w, pic.h, nullptr, true, 0}, refUi);
+  EXPECT_TRUE(*pane.Bitmap == *want->Bitmap);
 }
 
 TEST(RectifyRows, ThreadsFollowTheRequestOrTheWork) {

@@ -197,6 +197,33 @@ TEST(CanvasPolygonTest, NotXorDrawnTwiceRestoresTheBitmap) {
   EXPECT_EQ(Count(bmp, clBlack, 0, 0, 64, 48), 4 * 20 - 1);
 }
 
+TEST(CanvasPolygonTest, AnOutlineIsTheSameWhicheverWayItIsDrawn) {
+  // The marker's outline is erased in whatever order its corners are then:
+  // the pixels must not depend on the direction or the starting corner.
+  TBitmap a(80, 60), b(80, 60);
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<int> near(-5, 84);
+  for (int round = 0; round < 400; ++round) {
+    std::vector<TPoint> pts(4);
+    for (TPoint& p : pts) p = TPoint{near(rng), near(rng)};
+    if (round == 0) pts = {{10, 10}, {50, 30}, {50, 40}, {10, 40}};  // the first edge ties at every odd step
+    std::vector<TPoint> back(pts.rbegin(), pts.rend());
+    std::rotate(back.begin(), back.begin() + round % 4, back.end());
+    for (TBitmap* bmp : {&a, &b}) {
+      bmp->Fill(clWhite);
+      bmp->Canvas().Pen = TPen{clBlack, 1, round % 3 == 2 ? psDot : psSolid, pmNotXor};
+      bmp->Canvas().Brush.Style = bsClear;
+    }
+    a.Canvas().Polygon(pts);
+    b.Canvas().Polygon(back);
+    if (round % 3 != 2) ASSERT_TRUE(a == b) << "round " << round;
+    // A dotted outline drawn the other way round is another dash pattern,
+    // but drawing it twice still restores the bitmap.
+    b.Canvas().Polygon(back);
+    ASSERT_EQ(Count(b, clBlack, 0, 0, 80, 60), 0) << "round " << round;
+  }
+}
+
 TEST(CanvasPolygonTest, FillRuleHatchAndClipping) {
   TBitmap bmp(100, 100);
   TCanvas& c = bmp.Canvas();

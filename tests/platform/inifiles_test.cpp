@@ -117,6 +117,30 @@ TEST_F(IniFileTest, WritesChangeOnlyTheirOwnLines) {
   EXPECT_EQ(Entries(), (std::set<std::string>{"s.ini", "crlf.ini", "new.ini"}));
 }
 
+TEST_F(IniFileTest, UpdateKeepsWhatAnotherWriterPutIntoTheFileMeanwhile) {
+  Put(Path("s.ini"), "[Planroa]\nInhash=5\nSelection_a0=1\n[Host]\nrecent=a.jpg\n");
+  TIniFile ini(Path("s.ini"));
+  ini.WriteInteger("Planroa", "Inhash", 6);
+  ini.WriteFloat("Planroa", "Selection_a0", 1);  // the value read: still this object's to write
+  // Another writer changes the file while this object holds it.
+  Put(Path("s.ini"), "[Planroa]\nInhash=5\nSelection_a0=7\nOther=x\n[Host]\nrecent=b.jpg\nnew=1\n");
+  ini.UpdateFile();
+  EXPECT_EQ(Get(Path("s.ini")), "[Planroa]\nInhash=6\nSelection_a0=1\nOther=x\n[Host]\nrecent=b.jpg\nnew=1\n");
+  EXPECT_EQ(ini.ReadString("Host", "new", ""), "1");  // reads now see the merged file
+
+  // Nothing written since: another writer's later change stays as it is.
+  Put(Path("s.ini"), "[Planroa]\nInhash=9\n");
+  ini.UpdateFile();
+  EXPECT_EQ(Get(Path("s.ini")), "[Planroa]\nInhash=9\n");
+  // A file removed meanwhile is written from this object's writes and what it held.
+  ini.WriteInteger("Planroa", "Inhash", 7);
+  fs::remove(Path("s.ini"));
+  ini.UpdateFile();
+  EXPECT_EQ(TIniFile(Path("s.ini")).ReadInteger("Planroa", "Inhash", 0), 7);
+  EXPECT_EQ(TIniFile(Path("s.ini")).ReadString("Host", "new", ""), "1");
+  EXPECT_EQ(Entries(), (std::set<std::string>{"s.ini"}));
+}
+
 TEST_F(IniFileTest, FloatsRoundTripUnderEitherSeparator) {
   const double values[] = {-123.456, 5e-13, 0.1, 1e20, 0.0};
   for (char separator : {'.', ','}) {

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+#include <utility>
 #include <vector>
 
 #include "platform/forms.h"
@@ -233,6 +236,43 @@ TEST(MouseModes, CreateReshapeMoveAndDelete) {
   EXPECT_EQ(p.s.Corners, (Quad{TPoint{140, 40}, {60, 40}, {60, 100}, {140, 100}}));
   EXPECT_TRUE(p.OnlyMarkerShown());
   EXPECT_TRUE(p.ws.Dialogs().empty());
+}
+
+TEST(MouseModes, AReleaseThatRenumbersTheCornersLeavesOnlyTheMarkerAndPicksTheCornerUnderThePointer) {
+  // Upper left dragged past the lower right: the sort reverses the outline.
+  Pane p;
+  p.Enter();
+  p.Place({TPoint{150, 30}, {50, 30}, {50, 100}, {150, 100}});
+  ASSERT_EQ(p.Hover(50, 30), 1);
+  p.Drag(50, 30, 170, 120);
+  EXPECT_TRUE(p.OnlyMarkerShown());
+  // Pressed again without a move: the corner under the pointer is the one that follows.
+  ASSERT_GE(p.s.PickedCorner, 0);
+  EXPECT_EQ(p.s.Corners[p.s.PickedCorner], (TPoint{170, 120}));
+  p.pb->MouseDown(mbLeft, {ssLeft}, 170, 120);
+  p.pb->MouseMove({ssLeft}, 160, 110);
+  p.pb->MouseUp(mbLeft, {}, 160, 110);
+  std::vector<TPoint> now(p.s.Corners.begin(), p.s.Corners.end());
+  std::sort(now.begin(), now.end(), [](TPoint a, TPoint b) { return std::pair(a.X, a.Y) < std::pair(b.X, b.Y); });
+  EXPECT_EQ(now, (std::vector<TPoint>{{50, 100}, {150, 30}, {150, 100}, {160, 110}}));
+  EXPECT_TRUE(p.OnlyMarkerShown());
+
+  // Random single-corner drags, some collapsing the marker when they end.
+  std::mt19937 rng(3);
+  std::uniform_int_distribution<int> px(5, 195), py(5, 145), corner(0, 3);
+  for (int round = 0; round < 500; ++round) {
+    Quad q;
+    for (TPoint& c : q) c = TPoint{px(rng), py(rng)};
+    p.Place(q);
+    const TPoint from = p.s.Corners[corner(rng)];
+    p.Hover(from.X, from.Y);
+    p.Drag(from.X, from.Y, px(rng), py(rng));
+    ASSERT_TRUE(p.OnlyMarkerShown()) << "round " << round;
+    const TPoint at = p.s.PickedCorner >= 0 ? p.s.Corners[p.s.PickedCorner] : TPoint{-1, -1};
+    if (p.s.PickedCorner >= 0) {
+      ASSERT_EQ(p.Hover(at.X, at.Y), p.s.PickedCorner) << "round " << round;
+    }
+  }
 }
 
 TEST(MouseModes, HandleTolerances) {

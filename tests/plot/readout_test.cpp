@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cmath>
+#include <utility>
+
 #include "platform/forms.h"
 #include "platform/headless/headless.h"
 #include "platform/sysutils.h"
@@ -133,4 +137,24 @@ TEST(Readout, ShowReadoutTexts) {
   s.ShowReadout(true, "", 3, 4, "", 1);
   EXPECT_EQ(ex->Text(), "3.0000  ");
   EXPECT_EQ(ey->Text(), "");
+}
+
+TEST(Readout, EdgePixelsOfAPaneBelongToItsWindow) {
+  // A 1000 x 667 picture on a 300 x 200 pane: row 0 lies a rounding step off
+  // -333.5 by plain arithmetic, yet it is the window's top edge.
+  for (const auto& [w, h, pw, ph] : {std::array{1000, 667, 300, 200}, std::array{4000, 3001, 490, 368},
+                                     std::array{7, 5, 3, 3}, std::array{1024, 777, 1023, 777}}) {
+    TPlottFlaeche s;
+    s.InitOffscreen(pw, ph);
+    s.DefineWindow(1, -w / 2.0, w / 2.0, h / 2.0, -h / 2.0, 0, 1, 0, 1);
+    double x = 0, y = 0;
+    for (const auto& [px, py] : {std::pair{0, 0}, std::pair{pw - 1, 0}, std::pair{0, ph - 1}, std::pair{pw - 1, ph - 1}}) {
+      ASSERT_TRUE(s.PixelInWindow(px, py, x, y, 1)) << w << " x " << h << " pixel " << px << ", " << py;
+      EXPECT_EQ(std::fabs(x), w / 2.0);
+      EXPECT_EQ(std::fabs(y), h / 2.0);
+    }
+    // One pixel beyond the edge is still outside.
+    EXPECT_FALSE(s.PixelInWindow(-1, 0, x, y, 1));
+    EXPECT_FALSE(s.PixelInWindow(0, ph, x, y, 1));
+  }
 }

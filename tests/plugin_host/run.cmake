@@ -4,7 +4,7 @@
 # from the settings file the window saved).
 #   cmake -DHOST=... -DLIBRARY=... -DRECTIFY=... -DWORK=... -P run.cmake
 file(REMOVE_RECURSE ${WORK})
-foreach(mode flow close refuse-get refuse-put empty)
+foreach(mode flow close refuse-get refuse-put empty twice)
   file(MAKE_DIRECTORY ${WORK}/${mode})
   execute_process(COMMAND ${HOST} ${LIBRARY} ${WORK}/${mode} ${mode} RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0)

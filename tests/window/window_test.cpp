@@ -312,6 +312,96 @@ TEST_F(WindowTest, HostRefusingThePictureOrTheResult) {
   EXPECT_EQ(DialogTexts(), (std::vector<std::string>{"Unable to process the plugin !"}));
 }
 
+TEST_F(WindowTest, NoCommandWorksOnAPictureTheHostRefused) {
+  // The settings know this picture and hold a usable marker.
+  TBitmap picture(400, 300);
+  for (int y = 0; y < 300; ++y)
+    for (int x = 0; x < 400; ++x)
+      for (int c = 0; c < 3; ++c) picture.ScanLine(y)[3 * x + c] = FakeHost::Pixel(x, y, c, 1);
+  {
+    TIniFile ini(host.iniPath);
+    ini.WriteInteger(SettingsSection, "Inhash", Fingerprint(picture));
+    const double corners[8] = {150, -100, -150, -100, -150, 100, 150, 100};
+    for (int k = 0; k < 8; ++k)
+      ini.WriteFloat(SettingsSection, std::string("Selection_") + "abcd"[k / 2] + "01"[k % 2], corners[k]);
+  }
+  host.giveImage = false;
+  int state = -1;
+  Click("LetzteAuswahl1");  // no marker on an empty pane
+  Inspect([&] { state = form->PictureSurface->MarkerState; });
+  Click("Vorschau1");
+  Click("Fertigstellen1");  // nothing to deliver
+  Click("Ende1");
+  Open();
+  EXPECT_EQ(state, MarkerNone);
+  EXPECT_EQ(ResultCode, 0);
+  EXPECT_EQ(std::count(host.calls.begin(), host.calls.end(), "PutImage"), 0);
+  EXPECT_EQ(DialogTexts(), (std::vector<std::string>{"Unable to process the plugin !"}));
+}
+
+TEST_F(WindowTest, StoredCornersOffThePictureGiveTheDefaultMarker) {
+  TBitmap picture(400, 300);
+  for (int y = 0; y < 300; ++y)
+    for (int x = 0; x < 400; ++x)
+      for (int c = 0; c < 3; ++c) picture.ScanLine(y)[3 * x + c] = FakeHost::Pixel(x, y, c, 1);
+  for (const std::string absurd : {"1e12", "-1e300", "201"}) {
+    {
+      TIniFile ini(host.iniPath);
+      ini.WriteInteger(SettingsSection, "Inhash", Fingerprint(picture));
+      ini.WriteString(SettingsSection, "Selection_a0", absurd);
+      ini.WriteFloat(SettingsSection, "Selection_a1", -100);
+    }
+    double x[4], y[4];
+    int window = 0;
+    Inspect([&] {
+      form->PictureSurface->GetMarkerCorners(x[0], y[0], x[1], y[1], x[2], y[2], x[3], y[3], window);
+    });
+    Click("Ende1");
+    Open();
+    EXPECT_TRUE(ws.Dialogs().empty()) << absurd << ": " << DialogTexts()[0];
+    EXPECT_EQ(window, 1) << absurd;
+    EXPECT_NEAR(x[0], 160, 1.0) << absurd;  // the default rectangle over the middle 80 %
+    EXPECT_NEAR(y[0], -120, 1.0) << absurd;
+    EXPECT_EQ(Setting("Selection_a0"), "160") << absurd;  // the absurd value is not saved again
+  }
+}
+
+TEST_F(WindowTest, AMarkerOnThePaneEdgeWorksAndOneMovedOffThePaneIsNamed) {
+  // 1000 x 667 on a pane that is not a whole multiple of it: a corner on the
+  // pane's top row and left column still lies on the picture.
+  host.width = 1000;
+  host.height = 667;
+  host.Install();
+  bool edgePreview = false;
+  std::string readout;
+  ws.Post([&] {
+    form->PictureSurface->SetMarkerCorners(1, 400, -333.5, -500, -333.5, -500, 300, 400, 300);
+    form->PaintBox1->MouseMove(TShiftState(), 0, 0);
+    readout = form->Edit2->Text();
+    form->Vorschau1->Click();
+    edgePreview = form->PreviewShown;
+  });
+  // The whole marker moved until corners leave the pane: the commands say why they do nothing.
+  ws.Post([&] {
+    TPlottFlaeche& s = *form->PictureSurface;
+    s.SetMarkerCorners(1, 300, -200, -300, -200, -300, 200, 300, 200);
+    const int cx = (s.Corners[0].X + s.Corners[1].X) / 2, cy = (s.Corners[1].Y + s.Corners[2].Y) / 2;
+    form->PaintBox1->MouseMove(TShiftState(), cx, cy);
+    ASSERT_TRUE(s.MoveWhole);
+    form->PaintBox1->MouseDown(mbLeft, TShiftState{ssLeft}, cx, cy);
+    form->PaintBox1->MouseMove(TShiftState{ssLeft}, form->PaintBox1->Width() - 2, cy);
+    form->PaintBox1->MouseUp(mbLeft, TShiftState(), form->PaintBox1->Width() - 2, cy);
+  });
+  Click("Fertigstellen1");
+  Click("Ende1");
+  ws.AnswerDialogs({mrOk, mrOk});
+  Open();
+  EXPECT_TRUE(edgePreview);
+  EXPECT_NE(readout, "");
+  EXPECT_EQ(ResultCode, 0);
+  EXPECT_EQ(DialogTexts(), (std::vector<std::string>{UnusableCornersMessage, CloseQuestion}));
+}
+
 TEST_F(WindowTest, MarkersTheSolverCannotUseAreRefusedWithAMessage) {
   bool shown = true;
   std::string focal;
