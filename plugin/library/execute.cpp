@@ -32,6 +32,12 @@ bool PictureRectUsable() {
 extern "C" PLANORA_EXPORT int32_t PLANORA_STDCALL Execute(void) {
   return ExecutePlugin([]() -> std::uint8_t {
     EnsureApplication();
+    // Each run plays the script from its start, and only this run; its
+    // first step may answer the refusal below, as a user would.
+    RestartScript();
+    struct TScriptEnd {
+      ~TScriptEnd() { EndScript(); }
+    } scriptEnd;
     // An empty, inverted or absurd picture rectangle is refused before the
     // window takes any memory for it.
     if (!PictureRectUsable()) {
@@ -39,11 +45,6 @@ extern "C" PLANORA_EXPORT int32_t PLANORA_STDCALL Execute(void) {
       return 0;
     }
     ResultCode = 0;
-    // Each run plays the script from its start, and only this run.
-    RestartScript();
-    struct TScriptEnd {
-      ~TScriptEnd() { EndScript(); }
-    } scriptEnd;
     // The window frees itself when it closes.
     Application->CreateForm<TFEntzerren>()->ShowModal();
     return ResultCode;

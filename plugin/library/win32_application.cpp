@@ -3,7 +3,7 @@
 // the DLL. Registered with the application module when the DLL is loaded.
 #include <windows.h>
 
-#include <deque>
+#include <functional>
 #include <iostream>
 #include <memory>
 
@@ -14,28 +14,32 @@ namespace planora {
 
 namespace {
 
-constexpr UINT kChooseMenuItem = WM_APP + 1;
+constexpr UINT kTakeStep = WM_APP + 1;
 
-// Carries out PLANORA_SCRIPT on real windows: every tick it takes the next
-// step if it can be taken now (an answer when a message dialog is up, a
-// menu item when none is up, the windows are not busy and the item can be
-// chosen) and otherwise waits. Ticks come inside every modal loop, ours and
-// the system's.
+// Carries out PLANORA_SCRIPT on real windows as the script player decides:
+// on every tick it asks the player what to do now and does it, or waits.
+// Ticks come inside every modal loop, ours and the system's.
 //
-// A menu item is chosen from a message of its own, not inside the tick: its
-// command may open a message box whose answer is the next step, and ticks
-// do not nest.
+// A click or a close is carried out from a message of its own, not inside
+// the tick: its command may open a message box whose answer is the next
+// step, and ticks do not nest.
 class TWin32ScriptRunner {
  public:
-  TWin32ScriptRunner(TApplication& app, TWin32WidgetSet& widgets, std::deque<TScriptStep> steps)
-      : app_(app), widgets_(widgets), steps_(std::move(steps)) {
-    if (steps_.empty()) return;
+  TWin32ScriptRunner(TApplication& app, TWin32WidgetSet& widgets) : app_(app), widgets_(widgets), player_(app) {
     mailbox_ = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    SetWindowLongPtrA(mailbox_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    SetWindowLongPtrA(mailbox_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&MailboxProc));
-    widgets_.SetIdleTick([this] { Tick(); }, 50);
+    if (mailbox_ != nullptr) {
+      SetWindowLongPtrA(mailbox_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+      SetWindowLongPtrA(mailbox_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&MailboxProc));
+    }
+    player_.OnRestart = [this] {
+      pending_ = false;
+      later_ = nullptr;
+      if (player_.Playing()) widgets_.SetIdleTick([this] { Tick(); }, 50);
+    };
+    SetScriptPlayer(&player_);
   }
   ~TWin32ScriptRunner() {
+    SetScriptPlayer(nullptr);
     widgets_.SetIdleTick({}, 0);
     if (mailbox_ != nullptr) DestroyWindow(mailbox_);
   }
@@ -44,43 +48,57 @@ class TWin32ScriptRunner {
 
  private:
   void Tick() {
-    if (steps_.empty()) {
-      widgets_.SetIdleTick({}, 0);
-      return;
+    if (pending_) return;  // the last step has not started yet
+    const bool boxUp = widgets_.DialogOpen();
+    const TScriptPlayer::TAction a = player_.Next(boxUp);
+    switch (a.Kind) {
+      case TScriptPlayer::skIdle:
+        widgets_.SetIdleTick({}, 0);
+        return;
+      case TScriptPlayer::skWait:
+        return;
+      case TScriptPlayer::skShot:
+        Shoot(a.Shot);
+        return;
+      case TScriptPlayer::skAnswer:
+        if (!boxUp) return;
+        // The button with that result; without one (or for mrNone) the default, as Enter gives.
+        if (a.Answer == mrNone || !widgets_.AnswerOpenDialog(a.Answer))
+          PostMessageA(widgets_.DialogWindow(), WM_COMMAND, IDOK, 0);
+        return;
+      case TScriptPlayer::skClick: {
+        const std::string name = a.Item->Name();
+        Later([this, name] {
+          // Still the item to choose: nothing in between took it away.
+          if (TMenuItem* item = ChoosableMenuItem(app_, name)) item->Click();
+        });
+        return;
+      }
+      case TScriptPlayer::skClose: {
+        TForm* window = a.Window;
+        Later([this, window] {
+          if (app_.Owns(window) && window->Visible()) window->Close();
+        });
+        return;
+      }
     }
-    const TScriptStep step = steps_.front();
-    if (!step.Shot.empty()) {
-      steps_.pop_front();
-      Shoot(step.Shot);
-      return;
-    }
-    if (!step.MenuItem.empty()) {
-      // Not while a dialog is up, nor while a run lets messages through.
-      if (widgets_.DialogOpen() || app_.ScreenCursor() != crDefault) return;
-      if (choosing_ || ChoosableMenuItem(app_, step.MenuItem) == nullptr) return;
-      choosing_ = true;
-      PostMessageA(mailbox_, kChooseMenuItem, 0, 0);
-      return;
-    }
-    if (widgets_.DialogOpen() && widgets_.AnswerOpenDialog(step.Answer)) steps_.pop_front();
+  }
+
+  void Later(std::function<void()> step) {
+    pending_ = true;
+    later_ = std::move(step);
+    if (mailbox_ == nullptr || !PostMessageA(mailbox_, kTakeStep, 0, 0)) pending_ = false;
   }
 
   static LRESULT CALLBACK MailboxProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message != kChooseMenuItem) return DefWindowProcA(window, message, wParam, lParam);
+    if (message != kTakeStep) return DefWindowProcA(window, message, wParam, lParam);
     auto* runner = reinterpret_cast<TWin32ScriptRunner*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    runner->ChooseMenuItem();
-    return 0;
-  }
-
-  // Checked again: things may have changed since the tick saw the item.
-  void ChooseMenuItem() {
-    choosing_ = false;
-    if (steps_.empty() || steps_.front().MenuItem.empty()) return;
-    TMenuItem* item = ChoosableMenuItem(app_, steps_.front().MenuItem);
-    if (item == nullptr || widgets_.DialogOpen()) return;
-    steps_.pop_front();
+    std::function<void()> step = std::move(runner->later_);
+    runner->later_ = nullptr;
+    runner->pending_ = false;
     // May run a modal loop of its own; ticks go on inside it.
-    widgets_.Deliver([item] { item->Click(); });
+    if (step) runner->widgets_.Deliver(step);
+    return 0;
   }
 
   void Shoot(const std::string& path) {
@@ -93,9 +111,10 @@ class TWin32ScriptRunner {
 
   TApplication& app_;
   TWin32WidgetSet& widgets_;
-  std::deque<TScriptStep> steps_;
+  TScriptPlayer player_;
   HWND mailbox_ = nullptr;
-  bool choosing_ = false;
+  std::function<void()> later_;
+  bool pending_ = false;
 };
 
 struct TWin32Side {
@@ -116,7 +135,7 @@ TWin32Side win32Side;
 TApplication* MakeWin32Application() {
   win32Side.Widgets = std::make_unique<TWin32WidgetSet>();
   win32Side.App = std::make_unique<TApplication>(*win32Side.Widgets);
-  win32Side.Runner = std::make_unique<TWin32ScriptRunner>(*win32Side.App, *win32Side.Widgets, ReadScript());
+  win32Side.Runner = std::make_unique<TWin32ScriptRunner>(*win32Side.App, *win32Side.Widgets);
   return win32Side.App.get();
 }
 

@@ -216,7 +216,9 @@ TEST(CanvasPolygonTest, AnOutlineIsTheSameWhicheverWayItIsDrawn) {
     }
     a.Canvas().Polygon(pts);
     b.Canvas().Polygon(back);
-    if (round % 3 != 2) ASSERT_TRUE(a == b) << "round " << round;
+    if (round % 3 != 2) {
+      ASSERT_TRUE(a == b) << "round " << round;
+    }
     // A dotted outline drawn the other way round is another dash pattern,
     // but drawing it twice still restores the bitmap.
     b.Canvas().Polygon(back);
