@@ -221,6 +221,75 @@ std::string TScriptPlayer::Drop() {
 
 void SetScriptPlayer(TScriptPlayer* player) { Player() = player; }
 
+TTickingScriptRunner::TTickingScriptRunner(TApplication& app) : app_(app), player_(app) {
+  // Virtual calls are safe here: Restart comes from Execute, long after construction.
+  player_.OnRestart = [this] {
+    pending_ = false;
+    queued_ = nullptr;
+    if (player_.Playing()) StartTicks();
+  };
+  SetScriptPlayer(&player_);
+}
+
+TTickingScriptRunner::~TTickingScriptRunner() {
+  if (Player() == &player_) SetScriptPlayer(nullptr);
+}
+
+void TTickingScriptRunner::Tick() {
+  if (pending_) return;  // the last step has not started yet
+  const bool boxUp = BoxUp();
+  const TScriptPlayer::TAction a = player_.Next(boxUp);
+  switch (a.Kind) {
+    case TScriptPlayer::skIdle:
+      StopTicks();
+      return;
+    case TScriptPlayer::skWait:
+      return;
+    case TScriptPlayer::skShot:
+      Shoot(a.Shot);
+      return;
+    case TScriptPlayer::skAnswer:
+      if (boxUp) PressBox(a.Answer);
+      return;
+    case TScriptPlayer::skClick: {
+      const std::string name = a.Item->Name();
+      Later([this, name] {
+        // Still the item to choose: nothing in between took it away.
+        if (TMenuItem* item = ChoosableMenuItem(app_, name)) item->Click();
+      });
+      return;
+    }
+    case TScriptPlayer::skClose: {
+      TForm* window = a.Window;
+      Later([this, window] {
+        if (app_.Owns(window) && window->Visible()) window->Close();
+      });
+      return;
+    }
+  }
+}
+
+void TTickingScriptRunner::Later(std::function<void()> step) {
+  queued_ = std::move(step);
+  pending_ = Queue();
+  if (!pending_) queued_ = nullptr;
+}
+
+void TTickingScriptRunner::TakeQueuedStep() {
+  std::function<void()> step = std::move(queued_);
+  queued_ = nullptr;
+  pending_ = false;
+  if (step) step();
+}
+
+void TTickingScriptRunner::Shoot(const std::string& path) {
+  for (auto it = app_.Forms().rbegin(); it != app_.Forms().rend(); ++it) {
+    if (!(*it)->Visible()) continue;
+    if (!SaveWindow(**it, path)) std::cerr << "planora: cannot save " << path << "\n";
+    return;
+  }
+}
+
 void RestartScript() {
   if (TScriptPlayer* player = Player()) player->Restart(ReadScript(), std::getenv("PLANORA_SCRIPT") != nullptr);
 }

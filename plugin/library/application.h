@@ -111,6 +111,48 @@ class TScriptPlayer {
   bool closeWhenDone_ = false;
 };
 
+// A runner on real windows, whatever the toolkit: a timer of the toolkit's
+// ticks (also inside modal loops) and calls Tick, which asks the player and
+// carries out its answer. A step's handler may run a modal loop of its own
+// (a message box, a help window), so a click or a close is not carried out
+// inside the tick: it is queued as an event of its own (Queue), and the
+// toolkit calls TakeQueuedStep when that event arrives, while the timer goes
+// on ticking inside whatever loop the step opens.
+class TTickingScriptRunner {
+ public:
+  explicit TTickingScriptRunner(TApplication& app);
+  virtual ~TTickingScriptRunner();
+  TTickingScriptRunner(const TTickingScriptRunner&) = delete;
+  TTickingScriptRunner& operator=(const TTickingScriptRunner&) = delete;
+
+ protected:
+  void Tick();
+  void TakeQueuedStep();
+  TApplication& App() { return app_; }
+
+  // The toolkit's part.
+  virtual void StartTicks() = 0;
+  virtual void StopTicks() = 0;
+  virtual bool BoxUp() = 0;
+  // Presses the box's button with that modal result; without one (or for
+  // mrNone) its default button, as Enter would.
+  virtual void PressBox(int answer) = 0;
+  // Saves a picture of the window; false when it cannot.
+  virtual bool SaveWindow(TForm& form, const std::string& path) = 0;
+  // Arranges for TakeQueuedStep to be called from the event loop soon;
+  // false when it cannot (the step is then dropped).
+  virtual bool Queue() = 0;
+
+ private:
+  void Later(std::function<void()> step);
+  void Shoot(const std::string& path);
+
+  TApplication& app_;
+  TScriptPlayer player_;
+  std::function<void()> queued_;
+  bool pending_ = false;
+};
+
 // The player of the application object the library made (nullptr for a
 // host's own application object); a runner registers its player here.
 void SetScriptPlayer(TScriptPlayer* player);

@@ -28,73 +28,27 @@ bool HaveScreen() {
   return false;
 }
 
-// Carries out PLANORA_SCRIPT on real windows: every tick it asks the
-// player what to do and does it. A step's handler may run a modal loop of
-// its own (a message box, a help window); the step is therefore carried out
-// from a queued call, not inside the tick, so that the timer goes on ticking
-// inside that loop (Qt does not fire a timer again while its own tick runs).
-class TScriptRunner {
+// Carries out PLANORA_SCRIPT on Qt's windows: a QTimer ticks (Qt does not
+// fire a timer again while its own tick runs, so steps are queued calls).
+class TScriptRunner : public TTickingScriptRunner {
  public:
-  TScriptRunner(TApplication& app, TQtWidgetSet& widgets) : app_(app), widgets_(widgets), player_(app) {
+  TScriptRunner(TApplication& app, TQtWidgetSet& widgets) : TTickingScriptRunner(app), widgets_(widgets) {
     timer_.setInterval(50);
     QObject::connect(&timer_, &QTimer::timeout, [this] { Tick(); });
-    player_.OnRestart = [this] {
-      pending_ = false;
-      if (player_.Playing()) timer_.start();
-    };
-    SetScriptPlayer(&player_);
   }
-  ~TScriptRunner() { SetScriptPlayer(nullptr); }
-  TScriptRunner(const TScriptRunner&) = delete;
-  TScriptRunner& operator=(const TScriptRunner&) = delete;
 
  private:
-  void Tick() {
-    if (pending_) return;  // the last step has not started yet
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    const TScriptPlayer::TAction a = player_.Next(box != nullptr);
-    switch (a.Kind) {
-      case TScriptPlayer::skIdle:
-        timer_.stop();
-        return;
-      case TScriptPlayer::skWait:
-        return;
-      case TScriptPlayer::skShot:
-        Shoot(a.Shot);
-        return;
-      case TScriptPlayer::skAnswer:
-        if (box != nullptr) Press(box, a.Answer);
-        return;
-      case TScriptPlayer::skClick: {
-        const std::string name = a.Item->Name();
-        Later([this, name] {
-          // Still the item to choose: nothing in between took it away.
-          if (TMenuItem* item = ChoosableMenuItem(app_, name)) item->Click();
-        });
-        return;
-      }
-      case TScriptPlayer::skClose: {
-        TForm* window = a.Window;
-        Later([this, window] {
-          if (app_.Owns(window) && window->Visible()) window->Close();
-        });
-        return;
-      }
-    }
-  }
+  void StartTicks() override { timer_.start(); }
+  void StopTicks() override { timer_.stop(); }
+  bool BoxUp() override { return Box() != nullptr; }
 
-  void Later(std::function<void()> step) {
-    pending_ = true;
-    QTimer::singleShot(0, &timer_, [this, step = std::move(step)] {
-      pending_ = false;
-      step();
-    });
-  }
+  static QMessageBox* Box() { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); }
 
-  // The button with that result; without one (or for mrNone) the box's default.
-  static void Press(QMessageBox* box, int answer) {
+  void PressBox(int answer) override {
+    QMessageBox* box = Box();
+    if (box == nullptr) return;
     for (QAbstractButton* button : box->buttons()) {
-      if (answer != mrNone && MsgDlgButtonResult(ButtonOf(box, button)) == answer) {
+      if (answer != mrNone && MsgDlgButtonResult(ButtonOf(button)) == answer) {
         button->click();
         return;
       }
@@ -106,29 +60,26 @@ class TScriptRunner {
     }
   }
 
-  void Shoot(const std::string& path) {
-    for (auto it = app_.Forms().rbegin(); it != app_.Forms().rend(); ++it) {
-      if (!(*it)->Visible()) continue;
-      if (QMainWindow* window = widgets_.WindowOf(**it)) {
-        if (!window->grab().save(QString::fromStdString(path))) std::cerr << "planora: cannot save " << path << "\n";
-        return;
-      }
-    }
+  bool SaveWindow(TForm& form, const std::string& path) override {
+    QMainWindow* window = widgets_.WindowOf(form);
+    return window != nullptr && window->grab().save(QString::fromStdString(path));
+  }
+
+  bool Queue() override {
+    QTimer::singleShot(0, &timer_, [this] { TakeQueuedStep(); });
+    return true;
   }
 
   // Which of the framework's buttons a box button is, by its text.
-  static TMsgDlgBtn ButtonOf(QMessageBox* /*box*/, QAbstractButton* button) {
+  static TMsgDlgBtn ButtonOf(QAbstractButton* button) {
     for (TMsgDlgBtn b : {mbYes, mbNo, mbOK, mbCancel, mbAbort, mbRetry, mbIgnore}) {
       if (button->text() == QString::fromStdString(MsgDlgButtonCaption(b))) return b;
     }
     return mbIgnore;
   }
 
-  TApplication& app_;
   TQtWidgetSet& widgets_;
-  TScriptPlayer player_;
   QTimer timer_;
-  bool pending_ = false;
 };
 
 // The plug-in's Qt objects. With the host's QApplication they must be gone

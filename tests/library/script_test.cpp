@@ -15,6 +15,17 @@
 namespace planora {
 namespace {
 
+TScriptStep Menu(const std::string& name) {
+  TScriptStep step;
+  step.MenuItem = name;
+  return step;
+}
+TScriptStep Answer(int answer) {
+  TScriptStep step;
+  step.Answer = answer;
+  return step;
+}
+
 // A main window with two commands and a close question, and a modal help
 // window opened by one of them.
 struct TScriptedWindows {
@@ -58,7 +69,7 @@ TEST(ScriptPlayer, TakesStepsOnlyWhenAUserCould) {
   const auto kind = [&](bool box) { return player.Next(box).Kind; };
 
   ws.Post([&] {
-    player.Restart({TScriptStep{"Help1"}, TScriptStep{"Action1"}, TScriptStep{"", mrAbort}}, true);
+    player.Restart({Menu("Help1"), Menu("Action1"), Answer(mrAbort)}, true);
     // Busy windows: nothing but an answer.
     app.SetScreenCursor(crHourGlass);
     EXPECT_EQ(kind(false), TScriptPlayer::skWait);
@@ -98,7 +109,7 @@ TEST(ScriptPlayer, TakesStepsOnlyWhenAUserCould) {
   player.Restart({}, false);
   EXPECT_EQ(player.Next(false).Kind, TScriptPlayer::skIdle);
   // Once the run is over, nothing of the script is played (the host's own boxes are not its business).
-  player.Restart({TScriptStep{"", mrOk}}, true);
+  player.Restart({Answer(mrOk)}, true);
   player.Stop();
   EXPECT_EQ(player.Next(true).Kind, TScriptPlayer::skIdle);
 }
