@@ -24,18 +24,7 @@ SAMPLE := resources/samples/poster
 all: build
 
 deps:
-	@missing=""; \
-	for p in $(PACKAGES); do \
-	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
-	done; \
-	if [ -n "$$missing" ]; then \
-	  if [ "$$(id -u)" = 0 ]; then \
-	    echo "Installing:$$missing"; \
-	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
-	  else \
-	    echo "Missing packages. Run:"; echo "  sudo apt-get install -y$$missing"; exit 1; \
-	  fi; \
-	fi
+	@tools/install-packages $(PACKAGES)
 
 build: deps
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
@@ -47,27 +36,10 @@ test-linux: build
 	ctest --test-dir build --output-on-failure -j $(JOBS)
 
 deps-windows:
-	@missing=""; \
-	for p in $(WINDOWS_PACKAGES); do \
-	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
-	done; \
-	if [ -n "$$missing" ]; then \
-	  if [ "$$(id -u)" = 0 ]; then \
-	    echo "Installing:$$missing"; \
-	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
-	  else \
-	    echo "Missing packages. Run:"; echo "  sudo apt-get install -y --no-install-recommends$$missing"; exit 1; \
-	  fi; \
-	fi; \
-	if [ ! -x /usr/lib/wine/wine ] && tests/windows/can-run-32bit; then \
-	  if [ "$$(id -u)" = 0 ]; then \
-	    echo "Installing: wine32:i386 (this machine runs 32-bit programs)"; \
-	    dpkg --add-architecture i386 && apt-get update -qq && \
-	      DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends wine32:i386; \
-	  else \
-	    echo "For the 32-bit DLL's run-time tests, run:"; \
-	    echo "  sudo dpkg --add-architecture i386 && sudo apt-get update && sudo apt-get install -y --no-install-recommends wine32:i386"; \
-	  fi; \
+	@tools/install-packages $(WINDOWS_PACKAGES)
+	@if [ ! -x /usr/lib/wine/wine ] && tests/windows/can-run-32bit; then \
+	  echo "This machine runs 32-bit programs: the 32-bit DLL's tests need the 32-bit Wine."; \
+	  tools/install-packages wine32:i386 || true; \
 	fi
 
 # The Linux build comes first: the DLL's results are compared with its.
