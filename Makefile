@@ -19,7 +19,7 @@ JOBS ?= $(shell nproc)
 
 SAMPLE := resources/samples/poster
 
-.PHONY: all deps deps-windows build test test-linux run run-batch bench sanitize windows windows-test clean
+.PHONY: all deps deps-windows build test test-linux test-scalar run run-batch bench sanitize windows windows-test clean
 
 all: build
 
@@ -30,7 +30,14 @@ build: deps
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
 	cmake --build build -j $(JOBS)
 
-test: test-linux windows-test
+test: test-linux test-scalar windows-test
+
+# The engine as it builds where there are no x86 vector units: scalar
+# kernels only, the same tests.
+test-scalar: deps
+	cmake -S . -B build-scalar -DCMAKE_BUILD_TYPE=Release -DPLANORA_VECTOR_KERNELS=OFF > /dev/null
+	cmake --build build-scalar -j $(JOBS) --target engine_tests
+	build-scalar/engine_tests --gtest_brief=1
 
 test-linux: build
 	ctest --test-dir build --output-on-failure -j $(JOBS)
@@ -116,4 +123,4 @@ sanitize: deps
 	  ctest --test-dir build-sanitize --output-on-failure -j $(JOBS)
 
 clean:
-	rm -rf build build-sanitize build-windows build-windows64
+	rm -rf build build-sanitize build-scalar build-windows build-windows64

@@ -1,7 +1,15 @@
 #include "engine/rectify_kernels.h"
 #include "platform/sysutils.h"
 
+// The vector kernels are x86's; elsewhere, or with PLANORA_NO_VECTOR_KERNELS
+// (the build option that shows the scalar path builds on its own), only the
+// scalar ones exist.
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(PLANORA_NO_VECTOR_KERNELS)
+#define PLANORA_VECTOR_KERNELS 1
 #include <immintrin.h>
+#else
+#define PLANORA_VECTOR_KERNELS 0
+#endif
 
 #include <atomic>
 #include <cmath>
@@ -129,6 +137,7 @@ void BlendScalar(const TSourceRaster& src, const TScratch& w, std::int64_t n, st
   }
 }
 
+#if PLANORA_VECTOR_KERNELS
 // ------------------------------------------------------------------ AVX2
 // Four pixels per step in the projecting and locating loops, the three
 // channels of one pixel side by side in the blend; the scalar code above
@@ -249,13 +258,18 @@ PLANORA_AVX2 void BlendAvx2(const TSourceRaster& src, const TScratch& w, std::in
   }
 }
 
-constexpr TKernels kScalar{ProjectScalar, LocateNearestScalar, LocateBilinearScalar, BlendScalar};
 constexpr TKernels kAvx2{ProjectAvx2, LocateNearestAvx2, LocateBilinearAvx2, BlendAvx2};
 
 bool HasAvx2() {
   static const bool has = __builtin_cpu_supports("avx2");
   return has;
 }
+#else
+constexpr TKernels kAvx2{};
+bool HasAvx2() { return false; }
+#endif
+
+constexpr TKernels kScalar{ProjectScalar, LocateNearestScalar, LocateBilinearScalar, BlendScalar};
 
 std::atomic<bool> useVector{true};
 

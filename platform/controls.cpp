@@ -204,7 +204,6 @@ void TProgressBar::SetPosition(int p) {
   p = std::clamp(p, min_, std::max(min_, max_));
   if (p == position_) return;
   position_ = p;
-  ++positionChanges_;
   Changed();
 }
 

@@ -234,12 +234,9 @@ class TProgressBar : public TControl {
   // Positions outside Min..Max are clamped, as the system's bar does.
   void SetPosition(int p);
   void SetRange(int mn, int mx);
-  // How often the position changed (shows that a long run kept the user informed).
-  int PositionChanges() const { return positionChanges_; }
 
  private:
   int min_ = 0, max_ = 100, position_ = 0;
-  int positionChanges_ = 0;
 };
 
 class TMemo : public TControl {

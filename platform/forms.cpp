@@ -94,7 +94,6 @@ void TForm::SetBounds(int left, int top, int width, int height) {
 int TForm::ClientWidth() const { return std::max(0, width_ - frame_.Left - frame_.Right); }
 int TForm::ClientHeight() const { return std::max(0, height_ - frame_.Top - frame_.Bottom); }
 void TForm::SetClientWidth(int w) { SetBounds(left_, top_, w + frame_.Left + frame_.Right, height_); }
-void TForm::SetClientHeight(int h) { SetBounds(left_, top_, width_, h + frame_.Top + frame_.Bottom); }
 void TForm::SetFrameExtents(const TRect& extents) { frame_ = extents; }
 
 void TForm::SetBorderIcons(TBorderIcons icons) {
@@ -117,13 +116,6 @@ void TForm::SetFont(const TFont& f) {
 void TForm::SetColor(TColor c) {
   color_ = c;
   Changed();
-}
-
-TControl* TForm::FindControl(const std::string& name) const {
-  for (const auto& c : controls_) {
-    if (c->Name() == name) return c.get();
-  }
-  return nullptr;
 }
 
 void TForm::SetPeer(std::unique_ptr<TPeer> peer) {

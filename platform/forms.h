@@ -78,7 +78,6 @@ class TForm : public TObject {
   int ClientWidth() const;
   int ClientHeight() const;
   void SetClientWidth(int w);
-  void SetClientHeight(int h);
   // Widths of the frame on each side (the top includes caption and menu);
   // the backend sets them from the window system.
   TRect FrameExtents() const { return frame_; }
@@ -109,7 +108,6 @@ class TForm : public TObject {
     return raw;
   }
   const std::vector<std::unique_ptr<TControl>>& Controls() const { return controls_; }
-  TControl* FindControl(const std::string& name) const;
 
   // Life-cycle events.
   TNotifyEvent OnCreate;
@@ -199,7 +197,6 @@ class TApplication : public TObject {
   ~TApplication() override;
 
   TWidgetSet& WidgetSet() { return *widgetSet_; }
-  void SetWidgetSet(TWidgetSet& ws) { widgetSet_ = &ws; }
 
   std::string Title = "Planora";
 

@@ -50,7 +50,6 @@ void THeadlessWidgetSet::DeliverPaints() {
     for (const auto& c : form->Controls()) {
       auto* pb = dynamic_cast<TPaintBox*>(c.get());
       if (pb && pb->Visible() && pb->PaintPending()) {
-        ++paintsDelivered_;
         pb->Paint();
       }
     }
@@ -85,11 +84,6 @@ void THeadlessWidgetSet::ProcessMessages() {
 
 int THeadlessWidgetSet::MessageDlg(const std::string& caption, const std::string& text, TMsgDlgType type,
                                    const TMsgDlgButtons& buttons) {
-  if (!duringDialog_.empty()) {
-    std::function<void()> action = std::move(duringDialog_.front());
-    duringDialog_.pop_front();
-    action();
-  }
   int answer = MsgDlgButtonResult(MsgDlgDefaultButton(buttons));
   if (!answers_.empty()) {
     answer = answers_.front();
@@ -101,7 +95,6 @@ int THeadlessWidgetSet::MessageDlg(const std::string& caption, const std::string
 
 void THeadlessWidgetSet::SetScreenCursor(TCursor cursor) {
   cursor_ = cursor;
-  cursorHistory_.push_back(cursor);
 }
 
 }  // namespace planora

@@ -50,14 +50,9 @@ class THeadlessWidgetSet : public TWidgetSet {
   void AnswerDialogs(std::initializer_list<int> answers);
   const std::vector<TDialogRecord>& Dialogs() const { return dialogs_; }
   void ClearDialogs() { dialogs_.clear(); }
-  // Runs inside the next dialogs, while they are shown (for example to check
-  // that nothing else runs meanwhile); consumed in order like the answers.
-  void DuringDialog(std::function<void()> action) { duringDialog_.push_back(std::move(action)); }
 
   TCursor ScreenCursor() const { return cursor_; }
-  const std::vector<TCursor>& CursorHistory() const { return cursorHistory_; }
   int ProcessMessagesCalls() const { return processMessagesCalls_; }
-  int PaintsDelivered() const { return paintsDelivered_; }
 
   void SetWorkArea(const TRect& r) { workArea_ = r; }
   // Frame widths every window gets: sides and bottom, caption, and the menu bar.
@@ -83,13 +78,10 @@ class THeadlessWidgetSet : public TWidgetSet {
   std::deque<std::function<void()>> actions_;
   std::deque<std::function<void()>> duringWork_;
   std::deque<int> answers_;
-  std::deque<std::function<void()>> duringDialog_;
   std::vector<TDialogRecord> dialogs_;
   std::vector<TForm*> visible_;
   TCursor cursor_ = crDefault;
-  std::vector<TCursor> cursorHistory_;
   int processMessagesCalls_ = 0;
-  int paintsDelivered_ = 0;
   TRect workArea_{0, 0, 1920, 1040};
   int border_ = 8, caption_ = 31, menuBar_ = 20;
 };
