@@ -70,10 +70,6 @@ std::int64_t PixelCount(const TPlottFlaeche& surface) {
   return static_cast<std::int64_t>(surface.Bitmap->Width()) * surface.Bitmap->Height();
 }
 
-// A target larger than its source (the step is measured on the source)
-// would run the bar past its end; the window's panes never do, but the
-// batch tool may.
-int ClampProgress(std::int64_t position) { return static_cast<int>(std::min<std::int64_t>(position, 100)); }
 
 // Nearest source pixel of picture point (x, y), or red. Points close to the
 // horizon of the object's plane map so far out that their pixel position
@@ -107,6 +103,16 @@ TColor InterpolatedSample(TPlottFlaeche& source, double x, double y) {
 
 const char* const kCornerNames = "abcd";
 
+}  // namespace
+
+std::int64_t ProgressStep(std::int64_t sourcePixels, bool preview) { return sourcePixels / (preview ? 50 : 100); }
+
+int ProgressPosition(std::int64_t done, std::int64_t step, bool preview) {
+  return static_cast<int>(std::min<std::int64_t>(preview ? (2 * done) / step : done / step, 100));
+}
+
+namespace {
+
 // The per-pixel pass over the surface interface, in either mode: the
 // yardstick of the row-wise pass. A progress step of 0 (a source of fewer
 // than 50 or 100 pixels) is never divided by: such a pass is over in an
@@ -123,7 +129,7 @@ void ReferencePass(const TRectifyJob& job, const TRectifyResult& frame, TRectify
 
   target.BeginScan(out[0], out[1], kWindow, 1);
   if (!job.Preview) ui.SetProgress(1);
-  const std::int64_t step = PixelCount(source) / (job.Preview ? 50 : 100);
+  const std::int64_t step = ProgressStep(PixelCount(source), job.Preview);
   std::int64_t n = 0;
   do {
     double s = 0.0;
@@ -142,7 +148,7 @@ void ReferencePass(const TRectifyJob& job, const TRectifyResult& frame, TRectify
     target.PutPixel(colour);
     ++n;
     if (step > 0 && n % step == 0) {
-      ui.SetProgress(ClampProgress(job.Preview ? (2 * n) / step : n / step));
+      ui.SetProgress(ProgressPosition(n, step, job.Preview));
       ui.ProcessMessages();
     }
   } while (target.NextScan(out[0], out[1], kWindow));

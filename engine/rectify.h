@@ -101,6 +101,15 @@ TRectifyResult ComputeOutputFrame(const TCameraSolver& Camera, int CropPercent, 
 void PlaneToOutput(const TRectifyResult& Frame, double s, double t, double& X, double& Y);
 void OutputToPlane(const TRectifyResult& Frame, double X, double Y, double& s, double& t);
 
+// The progress steps of a pass, both paths alike: a fiftieth of the source's
+// pixels in the preview (the bar moves 2 a step), a hundredth in the full
+// pass (1 a step). A step of 0 (a tiny source) is never divided by.
+std::int64_t ProgressStep(std::int64_t sourcePixels, bool preview);
+// The bar's position after `done` output pixels of a pass whose step is
+// `step` (> 0); capped at 100, since a target larger than its source (the
+// batch tool's) would run it past its end.
+int ProgressPosition(std::int64_t done, std::int64_t step, bool preview);
+
 // One whole run: frame, then the preview or the full-resolution pass, then
 // the output corners as the marker of job.MarkerSurface. Returns the frame.
 TRectifyResult Rectify(const TRectifyJob& job, TRectifyUi& ui);

@@ -1,5 +1,6 @@
 #include "engine/rectify_kernels.h"
 #include "platform/sysutils.h"
+#include "plot/blend.h"
 
 // The vector kernels are x86's; elsewhere, or with PLANORA_NO_VECTOR_KERNELS
 // (the build option that shows the scalar path builds on its own), only the
@@ -105,18 +106,6 @@ void ProjectScalar(const TBlock& b, const TSourceRaster& src, TScratch& w) { Pro
 void LocateNearestScalar(const TSourceRaster& src, std::int64_t n, TScratch& w) { LocateNearestFrom(0, src, n, w); }
 void LocateBilinearScalar(const TSourceRaster& src, std::int64_t n, TScratch& w) {
   LocateBilinearFrom(0, src, n, w);
-}
-
-// One channel, the partial sums rounded to double one by one in the order
-// of the neighbours.
-inline std::uint8_t BlendChannel(int c1, int c2, int c3, int c4, double w1, double w2, double w3, double w4) {
-  double s = 0;
-  s = s + c1 * w1;
-  s = s + c2 * w2;
-  s = s + c3 * w3;
-  s = s + c4 * w4;
-  const double v = RoundHalfEven(s);
-  return static_cast<std::uint8_t>(v > 255.0 ? 255.0 : v);
 }
 
 void BlendScalar(const TSourceRaster& src, const TScratch& w, std::int64_t n, std::uint8_t* out, bool andMode) {

@@ -239,10 +239,9 @@ void RectifyRows(const TRectifyJob& job, const TRectifyResult& frame, TRectifyUi
 
   const std::int64_t total = plan.Width * plan.Height;
   const std::int64_t sourcePixels = static_cast<std::int64_t>(source.Bitmap->Width()) * source.Bitmap->Height();
-  // The progress steps of the per-pixel pass: a fiftieth of the source in
-  // the preview (2 per step), a hundredth in the full pass (1 per step,
-  // starting at 1). A step of 0 gives one piece and no intermediate steps.
-  const std::int64_t step = sourcePixels / (job.Preview ? 50 : 100);
+  // The per-pixel pass's progress steps (the full pass starts at 1); a
+  // step of 0 gives one piece and no intermediate steps.
+  const std::int64_t step = ProgressStep(sourcePixels, job.Preview);
   if (!job.Preview) ui.SetProgress(1);
   const std::int64_t piece = step > 0 ? step : total;
 
@@ -299,8 +298,7 @@ void RectifyRows(const TRectifyJob& job, const TRectifyResult& frame, TRectifyUi
     }
     ++shown;
     if (step > 0 && end % step == 0) {
-      const std::int64_t position = job.Preview ? (2 * end) / step : end / step;
-      ui.SetProgress(static_cast<int>(std::min<std::int64_t>(position, 100)));
+      ui.SetProgress(ProgressPosition(end, step, job.Preview));
       ui.ProcessMessages();
     }
     if (hold) board.Release();

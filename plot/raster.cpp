@@ -9,6 +9,7 @@
 
 #include "platform/sysutils.h"
 #include "plot/glib2.h"
+#include "plot/blend.h"
 
 namespace planora {
 
@@ -28,19 +29,6 @@ inline void StorePixel(std::uint8_t* p, TColor v) {
   p[2] = static_cast<std::uint8_t>(v & 0xFF);
   p[1] = static_cast<std::uint8_t>((v >> 8) & 0xFF);
   p[0] = static_cast<std::uint8_t>((v >> 16) & 0xFF);
-}
-
-// One channel of the bilinear blend: the partial sums are rounded to double
-// one by one, in the order of the four neighbours, so that the result does
-// not depend on how the compiler might regroup them.
-inline std::int32_t BlendChannel(int c1, int c2, int c3, int c4, double w1, double w2, double w3, double w4) {
-  double s = 0;
-  s = s + c1 * w1;
-  s = s + c2 * w2;
-  s = s + c3 * w3;
-  s = s + c4 * w4;
-  const std::int32_t v = Round(s);
-  return v > 255 ? 255 : v;
 }
 
 }  // namespace
