@@ -163,6 +163,8 @@ class TPlottFlaeche : public TObject {
   void WritePlotLine(const std::string& line);
   const PlotWindow& Win(int N) const;  // range-checked 1..20
   void ForgetRows();
+  // No marker any more, and the next one starts with nothing picked up.
+  void ForgetMarker();
   void ResizeAndResetWindows(std::int32_t Width, std::int32_t Height);
 };
 

@@ -45,14 +45,17 @@ void TPlottFlaeche::DrawMarker() {
   }
 }
 
-void TPlottFlaeche::DeleteMarker() {
-  // The next marker starts with nothing picked up.
+void TPlottFlaeche::ForgetMarker() {
   PickedCorner = 2;
   OppositeCorner = 0;
   MoveWhole = false;
-  DrawMarker();
   MarkerWindow = -1;
   MarkerState = MarkerNone;
+}
+
+void TPlottFlaeche::DeleteMarker() {
+  DrawMarker();  // not-xor: drawing it again erases it
+  ForgetMarker();
   if (PaintBox) PaintBox->SetCursor(crCross);
 }
 

@@ -179,11 +179,7 @@ void TPlottFlaeche::Clear() {
       // The screen was just wiped, so the marker's image is gone already:
       // forget the marker as DeleteMarker would, but without its erasing
       // draw, which would put the not-xor outline back on the cleared screen.
-      PickedCorner = 2;
-      OppositeCorner = 0;
-      MoveWhole = false;
-      MarkerWindow = -1;
-      MarkerState = MarkerNone;
+      ForgetMarker();
     }
     LeaveMouseMode();
   }
