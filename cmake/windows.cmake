@@ -12,17 +12,7 @@ if(NOT _win32_type STREQUAL "INTERFACE_LIBRARY")
   target_link_libraries(planora_win32 PUBLIC comctl32 gdi32 user32)
 endif()
 
-# The DLL: the seven exports under their plain names (--kill-at drops the
-# stdcall decoration), the window on the Win32 backend, and the resources.
-add_library(PPlanora SHARED plugin/exports.cpp plugin/library/execute.cpp plugin/library/application.cpp
-                            plugin/library/win32_application.cpp resources/planora.rc)
-set_target_properties(PPlanora PROPERTIES PREFIX "" OUTPUT_NAME PPlanora RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-target_link_libraries(PPlanora PRIVATE planora_window planora_win32 planora_headless)
-target_link_options(PPlanora PRIVATE -Wl,--kill-at -Wl,--no-undefined)
-# windres finds the glyph bitmap on the include path.
-target_include_directories(PPlanora PRIVATE ${CMAKE_SOURCE_DIR}/resources)
-set_source_files_properties(resources/planora.rc PROPERTIES OBJECT_DEPENDS
-                            "${CMAKE_SOURCE_DIR}/resources/glyph.bmp;${CMAKE_SOURCE_DIR}/plugin/version.h")
+add_subdirectory(plugin/library)
 
 planora_tests(win32_tests tests/win32 planora_win32 planora_headless)
 if(TARGET win32_tests)
