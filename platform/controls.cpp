@@ -300,4 +300,16 @@ void TMenuItem::Click() {
   DispatchEvent([&] { handler(this); });
 }
 
+std::vector<TMenuShape> MenuShapeOf(const TMenuItem& root) {
+  std::vector<TMenuShape> shape;
+  std::function<void(const TMenuItem&)> walk = [&](const TMenuItem& parent) {
+    for (const auto& item : parent.Items()) {
+      shape.push_back(TMenuShape{item.get(), &parent, item->IsSeparator(), !item->Items().empty()});
+      walk(*item);
+    }
+  };
+  walk(root);
+  return shape;
+}
+
 }  // namespace planora

@@ -257,6 +257,20 @@ class TMemo : public TControl {
   bool wantReturns_ = true;
 };
 
+class TMenuItem;
+
+// The structure of a menu, item by item in order: what a toolkit's menu is
+// rebuilt for when it changes (captions, check marks and enabled states are
+// updated in place).
+struct TMenuShape {
+  const TMenuItem* Item;
+  const TMenuItem* Parent;
+  bool Separator;
+  bool Submenu;
+  friend bool operator==(const TMenuShape&, const TMenuShape&) = default;
+};
+std::vector<TMenuShape> MenuShapeOf(const TMenuItem& root);
+
 class TMenuItem : public TObject {
  public:
   TMenuItem(TForm* owner, std::string name, std::string caption);

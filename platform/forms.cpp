@@ -251,4 +251,29 @@ int MessageDlg(const std::string& text, TMsgDlgType type, const TMsgDlgButtons& 
   return Application->MessageDlg(text, type, buttons);
 }
 
+void TInputDelivery::Deliver(const std::function<void()>& input) noexcept {
+  try {
+    input();
+  } catch (const std::exception& e) {
+    // What a handler raised reached here past the handlers' own net (the
+    // window's close protocol, a paint box's entry point ...): shown as any
+    // handler's exception is, when there is an application to show it.
+    try {
+      if (Application == nullptr) throw;
+      Application->HandleException(e);
+    } catch (...) {
+      if (!pending_) pending_ = std::current_exception();
+    }
+  } catch (...) {
+    if (!pending_) pending_ = std::current_exception();
+  }
+}
+
+void TInputDelivery::RethrowPending() {
+  if (!pending_) return;
+  std::exception_ptr e = pending_;
+  pending_ = nullptr;
+  std::rethrow_exception(e);
+}
+
 }  // namespace planora

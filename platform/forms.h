@@ -8,6 +8,7 @@
 // people. The window logic is the same on either.
 #pragma once
 
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -166,6 +167,22 @@ class TForm : public TObject {
   int modalResult_ = mrNone;
   TCloseAction lastCloseAction_ = caNone;
   std::unique_ptr<TPeer> peer_;
+};
+
+// For a backend whose input arrives inside the toolkit's own callbacks,
+// through which nothing may unwind: Deliver runs the user's input (an event
+// entry point of a control or window); an exception the application's
+// handler does not take is kept, and the backend raises it again with
+// RethrowPending on the way out of its next HandleMessage, ProcessMessages
+// or MessageDlg.
+class TInputDelivery {
+ public:
+  void Deliver(const std::function<void()>& input) noexcept;
+  void RethrowPending();
+  bool HasPending() const { return static_cast<bool>(pending_); }
+
+ private:
+  std::exception_ptr pending_;
 };
 
 // The backend that makes windows real.

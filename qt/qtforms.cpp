@@ -204,20 +204,8 @@ void TQtFormPeer::SyncWindow() {
 
 // ---- menu
 
-std::vector<TQtFormPeer::MenuShape> TQtFormPeer::CurrentMenuShape() const {
-  std::vector<MenuShape> shape;
-  std::function<void(const TMenuItem&)> walk = [&](const TMenuItem& parent) {
-    for (const auto& item : parent.Items()) {
-      shape.push_back(MenuShape{item.get(), &parent, item->IsSeparator(), !item->Items().empty()});
-      walk(*item);
-    }
-  };
-  walk(form_->MainMenu());
-  return shape;
-}
-
 void TQtFormPeer::SyncMenu() {
-  std::vector<MenuShape> shape = CurrentMenuShape();
+  std::vector<TMenuShape> shape = MenuShapeOf(form_->MainMenu());
   if (shape != menuShape_) {
     menuShape_ = std::move(shape);
     BuildMenu();

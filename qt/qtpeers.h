@@ -68,13 +68,6 @@ class TQtFormPeer : public TPeer {
   void ClientResized(const QSize& size);
 
  private:
-  struct MenuShape {
-    const TMenuItem* Item;
-    const TMenuItem* Parent;
-    bool Separator;
-    bool Submenu;
-    friend bool operator==(const MenuShape&, const MenuShape&) = default;
-  };
 
   void SyncWindow();
   void SyncMenu();
@@ -86,7 +79,6 @@ class TQtFormPeer : public TPeer {
   int MenuHeight() const;
   // False when the window went meanwhile (then this peer may be gone too).
   bool WaitUntilExposed();
-  std::vector<MenuShape> CurrentMenuShape() const;
 
   TQtWidgetSet& widgets_;
   TForm* form_;
@@ -98,7 +90,7 @@ class TQtFormPeer : public TPeer {
   // retire them after the command that caused it has returned.
   QPointer<QObject> menuOwner_;
   std::vector<std::pair<const TMenuItem*, QPointer<TQtMenuAction>>> actions_;
-  std::vector<MenuShape> menuShape_;
+  std::vector<TMenuShape> menuShape_;
   // Our own changes to the window do not come back as the user's.
   int applying_ = 0;
   bool readingBack_ = false;

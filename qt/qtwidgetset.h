@@ -36,7 +36,7 @@ Qt::CursorShape QtCursorShape(TCursor cursor);
 // the character height in pixels, a positive one the cell height.
 QFont QtFont(const TFont& font);
 
-class TQtWidgetSet : public TWidgetSet {
+class TQtWidgetSet : public TWidgetSet, public TInputDelivery {
  public:
   // Uses the QApplication that is running, or makes one that this widget set
   // owns (then it must be the last Qt object to go). Exception instead of
@@ -67,18 +67,13 @@ class TQtWidgetSet : public TWidgetSet {
   void SetScreenCursor(TCursor cursor) override;
   TRect WorkArea() const override;
 
-  // Runs the user's input (an event entry point of a control or window) from
-  // inside a Qt event handler. Nothing may unwind through Qt: an exception the
-  // application's handler does not take is kept and raised again by the next
-  // HandleMessage, ProcessMessages or MessageDlg of this widget set on its way out.
-  void Deliver(const std::function<void()>& input) noexcept;
-  // Raises a kept exception now (for programs that run Qt's own event loop).
-  void RethrowPending();
+  // Deliver (TInputDelivery) runs the user's input from inside a Qt event
+  // handler; RethrowPending raises a kept exception now, for programs that
+  // run Qt's own event loop.
 
  private:
   std::unique_ptr<QApplication> ownApp_;
   QApplication* app_ = nullptr;
-  std::exception_ptr pending_;
   bool overrideCursor_ = false;
 };
 

@@ -215,20 +215,8 @@ void TWin32FormPeer::SyncWindow() {
 
 // ---- menu
 
-std::vector<TWin32FormPeer::MenuShape> TWin32FormPeer::CurrentMenuShape() const {
-  std::vector<MenuShape> shape;
-  std::function<void(const TMenuItem&)> walk = [&](const TMenuItem& parent) {
-    for (const auto& item : parent.Items()) {
-      shape.push_back(MenuShape{item.get(), &parent, item->IsSeparator(), !item->Items().empty()});
-      walk(*item);
-    }
-  };
-  walk(form_->MainMenu());
-  return shape;
-}
-
 void TWin32FormPeer::SyncMenu() {
-  std::vector<MenuShape> shape = CurrentMenuShape();
+  std::vector<TMenuShape> shape = MenuShapeOf(form_->MainMenu());
   if (shape != menuShape_) {
     if (inMenuLoop_) {
       // The system is showing the old menu: it is replaced once it is closed.

@@ -61,13 +61,6 @@ class TWin32FormPeer : public TPeer {
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
  private:
-  struct MenuShape {
-    const TMenuItem* Item;
-    const TMenuItem* Parent;
-    bool Separator;
-    bool Submenu;
-    friend bool operator==(const MenuShape&, const MenuShape&) = default;
-  };
 
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void CreateWindowHandle();
@@ -86,7 +79,6 @@ class TWin32FormPeer : public TPeer {
   void RememberMaximized();
   void MenuCommand(UINT id);
   void PopupOpening(HMENU popup);
-  std::vector<MenuShape> CurrentMenuShape() const;
 
   TWin32WidgetSet& widgets_;
   TForm* form_;
@@ -96,7 +88,7 @@ class TWin32FormPeer : public TPeer {
   std::unordered_map<HWND, TWin32ControlPeer*> children_;
 
   HMENU menu_ = nullptr;
-  std::vector<MenuShape> menuShape_;
+  std::vector<TMenuShape> menuShape_;
   // Command identifiers of the items, and the submenu of each item that has one.
   struct MenuEntry {
     const TMenuItem* Item;

@@ -308,7 +308,7 @@ void TWin32WidgetSet::ProcessMessages() {
       ticked.push_back(msg.wParam);
     }
     Dispatch(msg);
-    if (pending_) break;
+    if (HasPending()) break;
   }
   RethrowPending();
 }
@@ -358,33 +358,6 @@ HFONT TWin32WidgetSet::Font(const TFont& font) {
   if (made == nullptr) made = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
   fonts_.emplace(key, made);
   return made;
-}
-
-// ---- exceptions
-
-void TWin32WidgetSet::Deliver(const std::function<void()>& input) noexcept {
-  try {
-    input();
-  } catch (const std::exception& e) {
-    // What a handler raised reached here past the handlers' own net (the
-    // window's close protocol, a paint box's entry point ...): shown as any
-    // handler's exception is, when there is an application to show it.
-    try {
-      if (Application == nullptr) throw;
-      Application->HandleException(e);
-    } catch (...) {
-      if (!pending_) pending_ = std::current_exception();
-    }
-  } catch (...) {
-    if (!pending_) pending_ = std::current_exception();
-  }
-}
-
-void TWin32WidgetSet::RethrowPending() {
-  if (!pending_) return;
-  std::exception_ptr e = pending_;
-  pending_ = nullptr;
-  std::rethrow_exception(e);
 }
 
 }  // namespace planora

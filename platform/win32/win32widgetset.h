@@ -37,7 +37,7 @@ LPCSTR Win32CursorName(TCursor cursor);
 
 class TWin32MessageDialog;
 
-class TWin32WidgetSet : public TWidgetSet {
+class TWin32WidgetSet : public TWidgetSet, public TInputDelivery {
  public:
   // Registers the window classes and loads the common controls. One widget
   // set per process; it must outlive the application object and its windows.
@@ -84,13 +84,8 @@ class TWin32WidgetSet : public TWidgetSet {
 
   // ---- for the peers
 
-  // Runs the user's input (an event entry point of a control or window) from
-  // inside a window procedure. Nothing may unwind through the system: an
-  // exception the application's handler does not take is kept and raised
-  // again by the next HandleMessage, ProcessMessages or MessageDlg on its way out.
-  void Deliver(const std::function<void()>& input) noexcept;
-  // Raises a kept exception now.
-  void RethrowPending();
+  // Deliver and RethrowPending (TInputDelivery): nothing unwinds through a
+  // window procedure.
 
   TCursor ScreenCursor() const { return screenCursor_; }
   // A font of the given name and height, made once and kept for the widget
@@ -125,7 +120,6 @@ class TWin32WidgetSet : public TWidgetSet {
   static void CALLBACK TickProc(HWND, UINT, UINT_PTR, DWORD);
 
   DWORD thread_;
-  std::exception_ptr pending_;
   TCursor screenCursor_ = crDefault;
   std::map<std::pair<std::string, int>, HFONT> fonts_;
   std::vector<HWND> dying_;
