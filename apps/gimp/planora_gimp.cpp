@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <locale>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -231,6 +232,23 @@ TPhoto RunRectify(const TPhoto& picture, const TRegion& r, const TBatchArguments
 void RunBatchProcedure(const TRegion& r, const TBatchArguments& a) {
   if (a.Crop < 1 || a.Crop > 100)
     throw ERefused{"The crop size must be from 1 to 100 per cent, not " + std::to_string(a.Crop) + "."};
+  // Said in the caller's pixels here; the batch run's own check, which
+  // stays the final word, would speak in its world units.
+  for (int k = 0; k < 4; ++k) {
+    const double x = a.Corners[2 * k], y = a.Corners[2 * k + 1];
+    if (!(x >= r.X && x <= r.X + r.Width && y >= r.Y && y <= r.Y + r.Height)) {
+      std::ostringstream m;
+      m.imbue(std::locale::classic());
+      m << "Corner " << "abcd"[k] << " (" << x << ", " << y << ") lies outside the "
+        << (r.X != 0 || r.Y != 0 || r.Width != gimp_drawable_width(r.Drawable) ||
+                    r.Height != gimp_drawable_height(r.Drawable)
+                ? "selection's bounds"
+                : "layer")
+        << ", which spans columns " << r.X << " .. " << r.X + r.Width << " and rows " << r.Y << " .. "
+        << r.Y + r.Height << ".";
+      throw ERefused{m.str()};
+    }
+  }
   gimp_progress_init("Planora: straightening");
   TPhoto picture = ReadRegion(r);
   TPhoto result = RunRectify(picture, r, a);

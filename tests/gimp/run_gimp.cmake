@@ -192,7 +192,8 @@ elseif(CASE STREQUAL "refusals")
     "(let* (${load}) (plug-in-planora-straighten RUN-NONINTERACTIVE image layer -500 10 100 10 100 100 10 100 90 TRUE FALSE))"
     "(gimp-message \"refusals done\")")
   foreach(expected "cannot straighten an indexed-colour image" "does not cover any pixel of the layer"
-                   "crop size must be from 1 to 100" "lies outside the picture" "refusals done")
+                   "crop size must be from 1 to 100" "Corner a \\(-500, 10\\) lies outside the layer, which spans columns 0 .. 2048"
+                   "refusals done")
     if(NOT output MATCHES "${expected}")
       message(FATAL_ERROR "GIMP did not say \"${expected}\":\n${output}")
     endif()
