@@ -126,6 +126,30 @@ if(CASE STREQUAL "procedure")
     same_pixels(${WORK}/${file} ${WORK}/${kind}-batch.ppm "${kind}: the layer is not planora-rectify's result" ${compare})
   endforeach()
 
+  # A grey photo with a selection: the selection's bounds are straightened
+  # (the corners still in the layer's pixels), the image becomes RGB in the
+  # same step, and the layer outside the bounds keeps its pixels.
+  macro(crop_save from w h x y file)
+    string(APPEND steps " (let* ((copy (car (gimp-image-duplicate ${from})))) (gimp-image-crop copy ${w} ${h} ${x} ${y}) (file-pnm-save RUN-NONINTERACTIVE copy (car (gimp-image-get-active-drawable copy)) \"${WORK}/${file}\" \"${WORK}/${file}\" 1))")
+  endmacro()
+  set(steps)
+  crop_save(image 1600 1300 300 100 grey-region-before.pnm)
+  crop_save(image 300 1536 0 0 grey-left-before.pnm)
+  string(APPEND steps " (gimp-image-select-rectangle image CHANNEL-OP-REPLACE 300 100 1600 1300) (plug-in-planora-straighten RUN-NONINTERACTIVE image layer 1646 154 693 487 653 1173 1746 1014 90 TRUE FALSE) (gimp-selection-none image) (gimp-message (string-append \"base:\" (number->string (car (gimp-image-base-type image)))))")
+  crop_save(image 1600 1300 300 100 grey-region-after.pnm)
+  crop_save(image 300 1536 0 0 grey-left-after.pnm)
+  gimp_run(grey "(let* (${load}) (gimp-image-convert-grayscale image) ${steps})")
+  if(NOT output MATCHES "base:0")
+    message(FATAL_ERROR "the grey image did not become RGB:\n${output}")
+  endif()
+  execute_process(COMMAND ${RECTIFY} --pixel-corners 1346,54,393,387,353,1073,1446,914 ${WORK}/grey-region-before.pnm
+                          ${WORK}/grey-batch.ppm RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "planora-rectify failed on the grey region (${rc})")
+  endif()
+  same_pixels(${WORK}/grey-region-after.pnm ${WORK}/grey-batch.ppm "the selection's bounds of a grey photo")
+  same_pixels(${WORK}/grey-left-after.pnm ${WORK}/grey-left-before.pnm "pixels outside the selection's bounds changed")
+
 elseif(CASE STREQUAL "window")
   # With a result: Preview, then Pretty Print and Close.
   set(ENV{PLANORA_SCRIPT} "Vorschau1;Fertigstellen1")
