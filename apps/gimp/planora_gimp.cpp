@@ -59,7 +59,12 @@ TRegion RegionOf(gint32 image, gint32 drawable) {
   r.Image = image;
   r.Drawable = drawable;
   if (!gimp_item_is_valid(drawable) || !gimp_item_is_drawable(drawable))
-    throw ERefused{"Planora needs a layer or another drawable to straighten."};
+    throw ERefused{"Planora needs a layer to straighten."};
+  // A mask or channel would have its whole image turned to RGB for a result
+  // that is not a picture; a layer group has no pixels of its own.
+  if (!gimp_item_is_layer(drawable) || gimp_item_is_group(drawable))
+    throw ERefused{"Planora straightens the pixels of a layer: choose the photo's layer, not a mask, channel or "
+                   "layer group."};
   if (gimp_drawable_is_indexed(drawable))
     throw ERefused{"Planora cannot straighten an indexed-colour image: convert it with Image > Mode > RGB first."};
   gint x = 0, y = 0, w = 0, h = 0;
@@ -104,7 +109,7 @@ void WriteRegion(const TRegion& r, const TPhoto& result, const std::vector<bool>
   gimp_image_undo_group_start(r.Image);
   if (r.Grey) gimp_image_convert_rgb(r.Image);
   bool alpha = r.Alpha;
-  if (noSource && !alpha && gimp_item_is_layer(r.Drawable)) alpha = gimp_layer_add_alpha(r.Drawable);
+  if (noSource && !alpha) alpha = gimp_layer_add_alpha(r.Drawable);
   const int channels = alpha ? 4 : 3;
   std::vector<std::uint8_t> rows(static_cast<std::size_t>(r.Width) * r.Height * channels);
   for (std::size_t i = 0, n = static_cast<std::size_t>(r.Width) * r.Height; i < n; ++i) {

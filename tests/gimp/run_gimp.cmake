@@ -12,7 +12,7 @@
 #   install    cmake --install into a fresh prefix: GIMP finds the plug-in in
 #              that prefix's plug-in folder, and it finds the library
 #   refusals   an indexed image, an empty selection, a bad crop, a corner
-#              outside: GIMP messages, no crash
+#              outside, a channel: GIMP messages, no crash
 # PLUGIN_DIR is a plug-ins folder holding planora-gimp/planora-gimp.
 cmake_policy(VERSION 3.25)
 file(REMOVE_RECURSE ${WORK})
@@ -214,10 +214,11 @@ elseif(CASE STREQUAL "refusals")
     "(let* ((image (car (gimp-image-new 100 100 RGB))) (layer (car (gimp-layer-new image 40 40 RGB-IMAGE \"small\" 100 LAYER-MODE-NORMAL)))) (gimp-image-insert-layer image layer 0 0) (gimp-image-select-rectangle image CHANNEL-OP-REPLACE 60 60 30 30) (plug-in-planora RUN-INTERACTIVE image layer))"
     "(let* (${load}) (plug-in-planora-straighten RUN-NONINTERACTIVE image layer 10 10 100 10 100 100 10 100 101 TRUE FALSE))"
     "(let* (${load}) (plug-in-planora-straighten RUN-NONINTERACTIVE image layer -500 10 100 10 100 100 10 100 90 TRUE FALSE))"
+    "(let* (${load} (channel (car (gimp-channel-new image 2048 1536 \"mask\" 50 '(0 0 0))))) (gimp-image-insert-channel image channel 0 0) (plug-in-planora-straighten RUN-NONINTERACTIVE image channel 10 10 100 10 100 100 10 100 90 TRUE FALSE))"
     "(gimp-message \"refusals done\")")
   foreach(expected "cannot straighten an indexed-colour image" "does not cover any pixel of the layer"
                    "crop size must be from 1 to 100" "Corner a \\(-500, 10\\) lies outside the layer, which spans columns 0 .. 2048"
-                   "refusals done")
+                   "not a mask, channel or layer group" "refusals done")
     if(NOT output MATCHES "${expected}")
       message(FATAL_ERROR "GIMP did not say \"${expected}\":\n${output}")
     endif()
