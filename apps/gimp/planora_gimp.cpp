@@ -174,7 +174,16 @@ int RunWindow(const TRegion& r) {
   };
   host.SettingsPath = SettingsPath();
   host.ShowText = [](const std::string& text) {
-    gimp_progress_set_text(text.empty() ? "Planora: straighten in its window" : text.c_str());
+    if (text.empty()) {
+      gimp_progress_set_text("Planora: straighten in its window");
+    } else if (g_utf8_validate(text.c_str(), -1, nullptr)) {
+      gimp_progress_set_text(text.c_str());
+    } else {
+      // The texts are 8-bit; GIMP takes UTF-8 only.
+      gchar* utf8 = g_convert(text.c_str(), -1, "UTF-8", "ISO-8859-1", nullptr, nullptr, nullptr);
+      if (utf8) gimp_progress_set_text(utf8);
+      g_free(utf8);
+    }
   };
   gimp_progress_init("Planora");
   const int code = plugin.Run(host);
