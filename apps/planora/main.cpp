@@ -19,7 +19,7 @@
 #include <string>
 
 #include "apps/planora/main_window.h"
-#include "apps/planora/plugin_host.h"
+#include "apps/host/plugin_host.h"
 
 namespace {
 

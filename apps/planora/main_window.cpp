@@ -15,6 +15,7 @@
 #include <QStatusBar>
 #include <QWidget>
 
+#include <cstring>
 #include <iostream>
 
 #include "platform/sysutils.h"
@@ -166,8 +167,26 @@ bool TMainWindow::OpenPhoto(const QString& path) {
 
 bool TMainWindow::RunPlugin() {
   if (!plugin_ || !photo_ || running_) return false;
+  TPhoto result;
   TPluginLibrary::THost host;
-  host.Picture = &*photo_;
+  host.Width = photo_->Width;
+  host.Height = photo_->Height;
+  host.GetImage = [this](const TPluginLibrary::TRows& rows) {
+    const std::size_t row = static_cast<std::size_t>(rows.Width) * 3;
+    for (int y = 0; y < rows.Height; ++y) std::memcpy(rows.Row(y), photo_->Pixels.data() + y * row, row);
+    return true;
+  };
+  host.PutImage = [this, &result](const TPluginLibrary::TRows& rows) {
+    result.Width = rows.Width;
+    result.Height = rows.Height;
+    const std::size_t row = static_cast<std::size_t>(rows.Width) * 3;
+    result.Pixels.resize(row * static_cast<std::size_t>(rows.Height));
+    for (int y = 0; y < rows.Height; ++y) std::memcpy(result.Pixels.data() + y * row, rows.Row(y), row);
+    // The straightened photo keeps the original's metadata and colours.
+    result.Exif = photo_->Exif;
+    result.Icc = photo_->Icc;
+    return true;
+  };
   host.SettingsPath = PluginSettingsPath();
   host.ShowText = [this](const std::string& text) {
     statusText_ = QString::fromStdString(text);
@@ -177,8 +196,7 @@ bool TMainWindow::RunPlugin() {
   pluginClosed_ = false;
   running_ = true;
   UpdateActions();
-  TPhoto result;
-  const int code = plugin_->Run(host, result);
+  const int code = plugin_->Run(host);
   running_ = false;
   if (code != 1) {
     statusBar()->showMessage("The plug-in closed without a result");
@@ -223,5 +241,14 @@ bool TMainWindow::SaveResult(const QString& path) {
   statusBar()->showMessage("Saved " + path);
   return true;
 }
+
+std::string RectifiedName(const std::string& photoPath) {
+  const std::size_t slash = photoPath.find_last_of('/');
+  const std::size_t dot = photoPath.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || dot == slash + 1)
+    return photoPath + "-rectified.jpg";
+  return photoPath.substr(0, dot) + "-rectified" + photoPath.substr(dot);
+}
+
 
 }  // namespace planora

@@ -9,7 +9,7 @@
 #include <optional>
 
 #include "apps/imageio/imageio.h"
-#include "apps/planora/plugin_host.h"
+#include "apps/host/plugin_host.h"
 
 class QAction;
 class QLabel;
@@ -74,5 +74,8 @@ class TMainWindow : public QMainWindow {
   QAction* pluginAction_ = nullptr;
   QAction* saveAction_ = nullptr;
 };
+
+// "photo.jpg" -> "photo-rectified.jpg", beside the photo.
+std::string RectifiedName(const std::string& photoPath);
 
 }  // namespace planora

@@ -95,7 +95,20 @@ struct TQtSide {
     App.reset();  // destroys the windows still open (hidden help windows)
     Widgets.reset();
   }
-  ~TQtSide() { Release(); }
+  ~TQtSide() {
+    // A QApplication of the library's own is left to the end of the
+    // process: this runs among the exit handlers, after those of the
+    // platform plug-in that Qt loaded later, and ~QApplication would reach
+    // into what they already took down (a host without Qt, as GIMP's
+    // plug-in process, crashed here on the way out).
+    if (Widgets && Widgets->OwnsApplication()) {
+      (void)Runner.release();
+      (void)App.release();
+      (void)Widgets.release();
+      return;
+    }
+    Release();
+  }
 };
 TQtSide qtSide;
 

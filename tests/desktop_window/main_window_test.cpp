@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "apps/planora/main_window.h"
-#include "apps/planora/plugin_host.h"
+#include "apps/host/plugin_host.h"
 
 using namespace planora;
 

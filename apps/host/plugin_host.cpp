@@ -1,4 +1,4 @@
-#include "apps/planora/plugin_host.h"
+#include "apps/host/plugin_host.h"
 
 #include <dlfcn.h>
 #include <sys/stat.h>
@@ -18,10 +18,18 @@ namespace {
 // run in progress is reached through this pointer, set only during Execute.
 struct TSession {
   const TPluginLibrary::THost* Host = nullptr;
-  TPhoto* Result = nullptr;
   bool Delivered = false;
 };
 TSession* session = nullptr;
+
+// The plug-in's bitmap as rows, or false for one that cannot be used as a
+// picture of 24 bits: it is refused rather than read or written past.
+bool RowsOf(const TPluginBitmap* b, TPluginLibrary::TRows& rows) {
+  if (!b || b->Width <= 0 || b->Height <= 0 || b->BitsPerPixel != 24 || b->BytesPerRow / 3 < b->Width || !b->Bits)
+    return false;
+  rows = {b->Width, b->Height, b->BytesPerRow, b->Bits};
+  return true;
+}
 
 extern "C" {
 
@@ -36,31 +44,17 @@ std::int32_t PLANORA_STDCALL HostNotifyClose(void) {
 }
 
 std::int32_t PLANORA_STDCALL HostGetImage(TPluginBitmap* b) {
-  if (!session || !b || !session->Host->Picture) return 0;
-  const TPhoto& p = *session->Host->Picture;
-  // A bitmap of another size or depth than the one announced is refused
-  // rather than written past.
-  if (b->Width != p.Width || b->Height != p.Height || b->BitsPerPixel != 24 || b->BytesPerRow < 3 * b->Width ||
-      !b->Bits)
-    return 0;
-  const std::size_t row = static_cast<std::size_t>(p.Width) * 3;
-  for (int y = 0; y < p.Height; ++y)
-    std::memcpy(b->Bits + static_cast<std::size_t>(y) * b->BytesPerRow, p.Pixels.data() + y * row, row);
-  return 1;
+  TPluginLibrary::TRows rows;
+  if (!session || !RowsOf(b, rows)) return 0;
+  // Another size than the one announced would not be the picture.
+  if (rows.Width != session->Host->Width || rows.Height != session->Host->Height) return 0;
+  return session->Host->GetImage(rows) ? 1 : 0;
 }
 
 std::int32_t PLANORA_STDCALL HostPutImage(TPluginBitmap* b) {
-  if (!session || !b || !session->Host->Picture) return 0;
-  if (b->Width <= 0 || b->Height <= 0 || b->BitsPerPixel != 24 || b->BytesPerRow < 3 * b->Width || !b->Bits) return 0;
-  TPhoto& r = *session->Result;
-  r.Width = b->Width;
-  r.Height = b->Height;
-  const std::size_t row = static_cast<std::size_t>(b->Width) * 3;
-  r.Pixels.resize(row * static_cast<std::size_t>(b->Height));
-  for (int y = 0; y < b->Height; ++y)
-    std::memcpy(r.Pixels.data() + y * row, b->Bits + static_cast<std::size_t>(y) * b->BytesPerRow, row);
-  r.Exif = session->Host->Picture->Exif;
-  r.Icc = session->Host->Picture->Icc;
+  TPluginLibrary::TRows rows;
+  if (!session || !RowsOf(b, rows)) return 0;
+  if (!session->Host->PutImage(rows)) return 0;
   session->Delivered = true;
   return 1;
 }
@@ -151,16 +145,16 @@ TGlyph TPluginLibrary::Glyph() const {
   return g;
 }
 
-int TPluginLibrary::Run(const THost& host, TPhoto& Result) {
+int TPluginLibrary::Run(const THost& host) {
   THostRecord* record = record_();
   std::memset(record, 0, sizeof *record);
-  record->ImageRect = {0, 0, host.Picture ? host.Picture->Width : 0, host.Picture ? host.Picture->Height : 0};
+  record->ImageRect = {0, 0, host.Width, host.Height};
   record->ShowText = &HostShowText;
   record->NotifyClose = &HostNotifyClose;
-  record->GetImage = &HostGetImage;
-  record->PutImage = &HostPutImage;
+  record->GetImage = host.GetImage ? &HostGetImage : nullptr;
+  record->PutImage = host.PutImage ? &HostPutImage : nullptr;
   record->GetIniFileName = &HostIniFileName;
-  TSession s{&host, &Result, false};
+  TSession s{&host, false};
   session = &s;
   const int result = execute_();
   session = nullptr;
@@ -182,27 +176,19 @@ std::string PluginSettingsPath() {
   return folder + "/planora.ini";
 }
 
-std::string FindPluginLibrary(const std::string& programPath) {
+std::string FindPluginLibrary(const std::string& programPath, const std::string& toPrefix) {
   if (const char* env = std::getenv("PLANORA_PLUGIN"); env && env[0]) return env;
   std::string dir = ".";
   char self[4096];
   const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
   const std::string exe = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : programPath;
   if (const std::size_t slash = exe.find_last_of('/'); slash != std::string::npos) dir = exe.substr(0, slash);
+  const std::string installed = dir + "/" + toPrefix + "/" PLANORA_LIBDIR "/planora/libPPlanora.so";
   for (const std::string& candidate :
-       {dir + "/libPPlanora.so", dir + "/../libPPlanora.so", dir + "/../../libPPlanora.so",
-        dir + "/../" PLANORA_LIBDIR "/planora/libPPlanora.so"}) {
+       {dir + "/libPPlanora.so", dir + "/../libPPlanora.so", dir + "/../../libPPlanora.so", installed}) {
     if (IsFile(candidate)) return candidate;
   }
-  return dir + "/../" PLANORA_LIBDIR "/planora/libPPlanora.so";
-}
-
-std::string RectifiedName(const std::string& photoPath) {
-  const std::size_t slash = photoPath.find_last_of('/');
-  const std::size_t dot = photoPath.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || dot == slash + 1)
-    return photoPath + "-rectified.jpg";
-  return photoPath.substr(0, dot) + "-rectified" + photoPath.substr(dot);
+  return installed;
 }
 
 }  // namespace planora
