@@ -61,6 +61,15 @@ std::vector<double> ParseCorners(const std::string& option, const std::string& t
   return values;
 }
 
+// A positive, finite number with a point as decimal separator.
+double ParsePositive(const std::string& option, const std::string& text) {
+  double v = 0;
+  if (!TryStrToFloat(text, v, '.') || !std::isfinite(v) || !(v > 0)) {
+    throw EUsageError(option + " must be a positive number (with a point as decimal separator), not \"" + text + "\"");
+  }
+  return v;
+}
+
 // ------------------------------------------------------------------ progress
 
 // A progress bar on the terminal; silent when standard error is not one.
@@ -218,15 +227,71 @@ void ResolveCorners(const TBatchOptions& o, const TPlottFlaeche& source, const T
 // ---------------------------------------------------------------------- run
 
 
-// Width over height of the marked rectangle on the object's plane.
-double AspectRatio(const TCameraSolver& cam) {
-  const TVector* c[4] = {&cam.CornerA, &cam.CornerB, &cam.CornerC, &cam.CornerD};
-  double s[4], t[4];
-  for (int k = 0; k < 4; ++k) {
-    if (!cam.ImageToPlane((*c[k])[0], (*c[k])[1], s[k], t[k])) return std::nan("");
+// Which focal ratio the run uses and why; see ChooseFocal.
+struct TFocalChoice {
+  double Ratio = 1.0;
+  std::string Source;  // corners, exif, given, proportions, diagonal
+  TFocalEstimate Estimate;
+  std::optional<double> Exif;
+  double AspectMeasured = std::nan("");
+  double AspectUsed = std::nan("");
+};
+
+// The named or written proportions turned to the object's orientation: a
+// sheet lying on its side is still A4.
+double Oriented(double aspect, double measured) {
+  if (!std::isfinite(measured)) return aspect;
+  return (aspect >= 1.0) == (measured >= 1.0) ? aspect : 1.0 / aspect;
+}
+
+// Picks the focal ratio. A given one always wins. The corners' estimate is
+// used where it is well determined; otherwise the photo's EXIF focal
+// length, then the one the known proportions give, then the estimate even
+// though it is loose (it is what the window would use), and the diagonal
+// when the corners fix no focal length at all. `cam` is solved with the
+// window's steps on entry and left solved with the chosen ratio.
+TFocalChoice ChooseFocal(const TBatchOptions& o, TCameraSolver& cam, const double corners[4][2],
+                         std::optional<double> exif) {
+  TFocalChoice c;
+  c.Exif = exif;
+  c.Estimate = EstimateFocalFromCorners(corners, cam.Diagonal);
+  // The solver's own result, which is what the window shows.
+  c.Ratio = cam.FocalRatio;
+  c.Source = c.Estimate.Found ? "corners" : "diagonal";
+  std::optional<double> chosen;
+  if (o.FocalRatio) {
+    chosen = *o.FocalRatio;
+    c.Source = "given";
+  } else if (o.Focal35mm) {
+    chosen = FocalRatioFrom35mm(*o.Focal35mm);
+    c.Source = "given";
+  } else if (c.Estimate.WellDetermined()) {
+    // Already solved with it.
+  } else if (exif) {
+    chosen = *exif;
+    c.Source = "exif";
+  } else if (o.Aspect) {
+    double ratio = 0;
+    const double wanted = Oriented(*o.Aspect, cam.MarkedAspectRatio());
+    if (cam.FocalRatioForAspect(wanted, ratio)) {
+      chosen = ratio;
+      c.Source = "proportions";
+    }
   }
-  auto side = [&](int i, int j) { return std::hypot(s[i] - s[j], t[i] - t[j]); };
-  return (side(0, 1) + side(3, 2)) / 2 / ((side(1, 2) + side(0, 3)) / 2);
+  if (chosen && *chosen != cam.FocalRatio) {
+    cam.FocalRatio = *chosen;
+    cam.SolveCamera();
+  }
+  c.Ratio = cam.FocalRatio;
+  c.AspectMeasured = cam.MarkedAspectRatio();
+  c.AspectUsed = c.AspectMeasured;
+  if (o.Aspect) {
+    c.AspectUsed = Oriented(*o.Aspect, c.AspectMeasured);
+    if (!cam.ImposeAspectRatio(c.AspectUsed)) {
+      throw ECornerError("the marked rectangle cannot be given the proportions " + o.AspectText);
+    }
+  }
+  return c;
 }
 
 std::unique_ptr<TPlottFlaeche> PictureSurface(int w, int h) {
@@ -291,7 +356,14 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
                        "too close together); move them apart onto the corners of the rectangle");
   }
   const bool plausible = cam.EstimateFocalRatio();
-  if (!plausible) {
+  const TFocalChoice focal = ChooseFocal(o, cam, corners, std::nullopt);
+  if (!cam.FrameValid()) {
+    throw ECornerError("no camera frame fits these corners with the focal ratio " + FormatFocalRatio(cam.FocalRatio) +
+                       " (" + focal.Source + ")");
+  }
+  // Only where the corners alone decided: with a known focal length the
+  // right angle at b is not needed.
+  if (!plausible && (focal.Source == "corners" || focal.Source == "diagonal")) {
     err << "planora-rectify: warning: the corners do not look like a photographed rectangle; rectifying with the "
            "focal ratio "
         << FormatFocalRatio(cam.FocalRatio) << "\n";
@@ -323,7 +395,13 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
     r.Camera = &cam;
     r.Frame = frame;
     r.Plausible = plausible;
-    r.AspectRatio = AspectRatio(cam);
+    r.AspectRatio = cam.MarkedAspectRatio();
+    r.FocalSource = focal.Source;
+    r.FocalEstimate = focal.Estimate.Found ? focal.Estimate.Ratio : std::nan("");
+    r.FocalUncertainty = focal.Estimate.Uncertainty;
+    r.FocalExif = focal.Exif ? *focal.Exif : std::nan("");
+    r.AspectMeasured = focal.AspectMeasured;
+    r.AspectUsed = focal.AspectUsed;
     r.Crop = crop;
     r.Interpolated = !o.Nearest;
     r.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -360,6 +438,13 @@ std::string BatchUsage() {
          "  --quality Q          JPEG quality 1..100 (default 95); other formats have none\n"
          "  --report FILE        write a JSON report of the camera and the frame (- for standard output)\n"
          "  --threads N          worker threads (default: one per core)\n"
+         "Known camera or object (otherwise the corners decide):\n"
+         "  --focal-ratio R      focal length over the picture diagonal, as the window shows it\n"
+         "  --focal-35mm F       focal length in mm, 35 mm film equivalent\n"
+         "                       (without either, the photo's EXIF focal length is used where the\n"
+         "                       corners cannot tell it well)\n"
+         "  --aspect W:H         the object's proportions, such as 4:3, 210:297, or a name: a3, a4,\n"
+         "                       a5, letter, legal, square; either orientation\n"
          "  -h, --help           this text\n"
          "  --version            the tool's version\n"
          "\n"
@@ -425,6 +510,13 @@ TBatchOptions ParseBatchArguments(const std::vector<std::string>& args) {
     } else if (a == "--report") {
       o.Report = takeValue();
       if (o.Report.empty()) throw EUsageError("--report needs a file name or -");
+    } else if (a == "--focal-ratio" || a == "--focal-35mm") {
+      if (o.FocalRatio || o.Focal35mm) throw EUsageError("give the focal length once, with --focal-ratio or --focal-35mm");
+      const double v = ParsePositive(a, takeValue());
+      (a == "--focal-ratio" ? o.FocalRatio : o.Focal35mm) = v;
+    } else if (a == "--aspect") {
+      o.AspectText = takeValue();
+      o.Aspect = ParseAspect(o.AspectText);
     } else if (a == "--threads") {
       o.Threads = ParseWhole(a, takeValue(), 0, 64);
     } else {
@@ -440,6 +532,27 @@ TBatchOptions ParseBatchArguments(const std::vector<std::string>& args) {
   o.Output = positional[1];
   if (!o.Corners && o.SettingsFile.empty()) throw EUsageError("no corners: give --corners, --pixel-corners or --settings");
   return o;
+}
+
+double ParseAspect(const std::string& text) {
+  std::string t;
+  for (char ch : text) t += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  // The sheets as printed: ISO in millimetres, North American in inches.
+  if (t == "a5") return 148.0 / 210.0;
+  if (t == "a4") return 210.0 / 297.0;
+  if (t == "a3") return 297.0 / 420.0;
+  if (t == "letter") return 8.5 / 11.0;
+  if (t == "legal") return 8.5 / 14.0;
+  if (t == "square") return 1.0;
+  const std::size_t colon = t.find(':');
+  double w = 0, h = 0;
+  if (colon != std::string::npos && TryStrToFloat(t.substr(0, colon), w, '.') &&
+      TryStrToFloat(t.substr(colon + 1), h, '.') && std::isfinite(w) && std::isfinite(h) && w > 0 && h > 0 &&
+      std::isfinite(w / h) && w / h > 0) {
+    return w / h;
+  }
+  throw EUsageError("--aspect takes W:H (such as 4:3 or 210:297) or one of a3, a4, a5, letter, legal, square; not \"" +
+                    text + "\"");
 }
 
 void SortCornersLikeMarker(double c[4][2]) {

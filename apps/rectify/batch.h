@@ -32,6 +32,15 @@ struct TBatchOptions {
   bool QualityGiven = false;  // --quality was on the command line
   std::string Report;  // "" none, "-" standard output
   int Threads = 0;     // 0: one per core
+  // A known focal length: focal length over the picture diagonal, or the
+  // 35 mm film equivalent in millimetres. At most one of them.
+  std::optional<double> FocalRatio;
+  std::optional<double> Focal35mm;
+  // Known proportions of the object, width over height, and how they were
+  // written (a name such as "a4", or "W:H"). Named and given proportions
+  // are taken in the orientation nearer the marked object's.
+  std::optional<double> Aspect;
+  std::string AspectText;
   bool Help = false;
   bool Version = false;
 };
@@ -55,6 +64,10 @@ class ECornerError : public Exception {
 TBatchOptions ParseBatchArguments(const std::vector<std::string>& args);
 
 std::string BatchUsage();
+
+// "a4", "letter", "16:9", "1.5:1", ... as width over height (the names in
+// portrait, the ratios as written). EUsageError for anything else.
+double ParseAspect(const std::string& text);
 
 // The four corners put in the marker's order: a the upper of the two
 // rightmost corners, then anticlockwise on the screen (b upper left, c lower

@@ -61,6 +61,10 @@ std::string ReportJson(const TReport& r) {
   field("focal_ratio", Number(cam.FocalRatio));
   field("focal_ratio_text", Text(FormatFocalRatio(cam.FocalRatio)));
   field("focal_length", Number(cam.FocalLength));
+  field("focal_source", Text(r.FocalSource));
+  field("focal_ratio_estimate", Number(r.FocalEstimate));
+  field("focal_ratio_uncertainty", Number(r.FocalUncertainty));
+  field("focal_ratio_exif", Number(r.FocalExif));
   field("plausible", r.Plausible ? "true" : "false");
   field("depth_factors", Vector3(cam.DepthFactors));
   field("plane_normal", Vector3(cam.PlaneNormal));
@@ -70,6 +74,8 @@ std::string ReportJson(const TReport& r) {
   field("output_scale", Number(r.Frame.OutputScale));
   field("output_corners", Corners(r.Frame.OutputCorners));
   field("aspect_ratio", Number(r.AspectRatio));
+  field("aspect_measured", Number(r.AspectMeasured));
+  field("aspect_used", Number(r.AspectUsed));
   field("crop", std::to_string(r.Crop));
   field("interpolated", r.Interpolated ? "true" : "false");
   field("seconds", Number(r.Seconds), true);

@@ -362,6 +362,77 @@ TEST_F(BatchTest, BadInputGivesItsMessageAndLeavesNothingBehind) {
   EXPECT_EQ(text, "old result");
 }
 
+// Corners (world units) of a w x h rectangle tilted by `pitch` about the
+// horizontal axis and `yaw` about the vertical one, centred `distance` in
+// front of a camera of focal length f pixels.
+std::vector<double> Photographed(double w, double h, double pitch, double yaw, double distance, double f) {
+  const double local[4][2] = {{w / 2, -h / 2}, {-w / 2, -h / 2}, {-w / 2, h / 2}, {w / 2, h / 2}};
+  std::vector<double> c;
+  for (const auto& p : local) {
+    const double x1 = p[0] * std::cos(yaw), z1 = -p[0] * std::sin(yaw);
+    const double y2 = p[1] * std::cos(pitch) - z1 * std::sin(pitch);
+    const double z2 = p[1] * std::sin(pitch) + z1 * std::cos(pitch) + distance;
+    c.push_back(f * x1 / z2);
+    c.push_back(f * y2 / z2);
+  }
+  return c;
+}
+
+TEST_F(BatchTest, KnownFocalLengthAndProportionsAndWhichOneDecides) {
+  const std::string in = Photo("p.ppm", 1200, 900);
+  const double diagonal = 1500, f = 1260;  // focal ratio 0.84
+  // An A4 sheet in portrait, tilted about the horizontal axis only: the
+  // corners cannot tell the focal length.
+  const std::vector<double> level = Photographed(210, 297, 0.6, 0, 520, f);
+  TBatchOptions o = Options(in, Path("out.bmp"), level);
+  o.Report = "-";
+  ASSERT_EQ(Run(o), kExitOk) << err_.str();
+  EXPECT_EQ(Field("focal_source"), "\"diagonal\"");
+  EXPECT_EQ(Field("focal_ratio_estimate"), "null");
+  EXPECT_EQ(Field("focal_ratio_uncertainty"), "null");
+  const double fallbackAspect = std::stod(Field("aspect_measured"));
+  EXPECT_GT(std::abs(fallbackAspect / (210.0 / 297) - 1), 0.03);
+
+  o.FocalRatio = f / diagonal;
+  ASSERT_EQ(Run(o), kExitOk) << err_.str();
+  EXPECT_EQ(Field("focal_source"), "\"given\"");
+  EXPECT_NEAR(std::stod(Field("aspect_measured")), 210.0 / 297, 1e-9);
+  EXPECT_EQ(err_.str(), "");  // no warning: the right angle at b is not needed
+  o.FocalRatio.reset();
+  o.Focal35mm = 0.84 * 43.26661530556787;
+  ASSERT_EQ(Run(o), kExitOk) << err_.str();
+  EXPECT_NEAR(std::stod(Field("focal_ratio")), 0.84, 1e-9);
+
+  // The proportions alone: the focal length solved from them.
+  o.Focal35mm.reset();
+  o.Aspect = ParseAspect("a4");
+  o.AspectText = "a4";
+  ASSERT_EQ(Run(o), kExitOk) << err_.str();
+  EXPECT_EQ(Field("focal_source"), "\"proportions\"");
+  EXPECT_NEAR(std::stod(Field("focal_ratio")), 0.84, 1e-6);
+  EXPECT_NEAR(std::stod(Field("aspect_used")), 210.0 / 297, 1e-12);
+
+  // Turned about both axes the corners decide, and the given proportions,
+  // named in the other orientation, are still imposed exactly.
+  o.Corners = Photographed(210, 297, 0.5, 0.55, 520, f);
+  o.Aspect = ParseAspect("297:210");
+  ASSERT_EQ(Run(o), kExitOk) << err_.str();
+  EXPECT_EQ(Field("focal_source"), "\"corners\"");
+  EXPECT_NEAR(std::stod(Field("focal_ratio_estimate")), 0.84, 1e-6);
+  const double uncertainty = std::stod(Field("focal_ratio_uncertainty"));
+  EXPECT_GT(uncertainty, 0);
+  EXPECT_LT(uncertainty, 0.03 * 0.84);
+  EXPECT_NEAR(std::stod(Field("aspect_used")), 210.0 / 297, 1e-12);
+  EXPECT_NEAR(std::stod(Field("aspect_ratio")), 210.0 / 297, 1e-9);
+  // The output's corners have the proportions too.
+  const std::string a = out_.str().substr(out_.str().find("\"output_corners\""));
+  double c[4][2];
+  ASSERT_EQ(std::sscanf(a.c_str(), "\"output_corners\": {\"a\": [%lf, %lf], \"b\": [%lf, %lf], \"c\": [%lf, %lf], \"d\": [%lf, %lf]",
+                        &c[0][0], &c[0][1], &c[1][0], &c[1][1], &c[2][0], &c[2][1], &c[3][0], &c[3][1]),
+            8);
+  EXPECT_NEAR((c[0][0] - c[1][0]) / (c[2][1] - c[1][1]), 210.0 / 297, 1e-6);
+}
+
 TEST(BatchArguments, OptionsAndTheirMistakes) {
   const TBatchOptions o = ParseBatchArguments(
       {"--corners=1,2,3,4,5,6,7,8", "--crop", "55", "--nearest", "--quality", "80", "--report", "-", "a.jpg", "b.png"});
@@ -373,6 +444,9 @@ TEST(BatchArguments, OptionsAndTheirMistakes) {
   EXPECT_TRUE(o.Nearest);
   EXPECT_EQ(o.Quality, 80);
   EXPECT_TRUE(ParseBatchArguments({"--help"}).Help);
+  EXPECT_DOUBLE_EQ(ParseAspect("16:9"), 16.0 / 9);
+  EXPECT_DOUBLE_EQ(ParseAspect("Letter"), 8.5 / 11);
+  EXPECT_DOUBLE_EQ(ParseAspect("square"), 1.0);
 
   const std::vector<std::pair<std::vector<std::string>, std::string>> bad = {
       {{"--corners", "1,2,3,4,5,6,7,nan", "a", "b"}, "\"nan\" is not a finite number"},
@@ -385,6 +459,11 @@ TEST(BatchArguments, OptionsAndTheirMistakes) {
       {{"--corners", "1,2,3,4,5,6,7,8", "--pixel-corners", "1,2,3,4,5,6,7,8", "a", "b"}, "give the corners once"},
       {{"--frobnicate", "a", "b"}, "unknown option --frobnicate"},
       {{"--crop"}, "--crop needs a value"},
+      {{"--corners", "1,2,3,4,5,6,7,8", "--focal-ratio", "0", "a", "b"}, "--focal-ratio must be a positive number"},
+      {{"--corners", "1,2,3,4,5,6,7,8", "--focal-35mm", "x", "a", "b"}, "--focal-35mm must be a positive number"},
+      {{"--corners", "1,2,3,4,5,6,7,8", "--focal-ratio", "1", "--focal-35mm", "50", "a", "b"}, "focal length once"},
+      {{"--corners", "1,2,3,4,5,6,7,8", "--aspect", "a9", "a", "b"}, "--aspect takes W:H"},
+      {{"--corners", "1,2,3,4,5,6,7,8", "--aspect", "4:0", "a", "b"}, "--aspect takes W:H"},
   };
   for (const auto& [args, message] : bad) {
     try {
