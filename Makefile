@@ -11,7 +11,7 @@
 # build-windows64/PPlanora.dll (64-bit, from the same sources, for the tests
 # under wine64); `make test` runs their tests too.
 
-PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev pkg-config libjpeg62-turbo-dev libpng-dev libtiff-dev qt6-base-dev libqt6gui6 fonts-dejavu-core
+PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev pkg-config libjpeg62-turbo-dev libpng-dev libtiff-dev libexiv2-dev libopencv-imgproc-dev qt6-base-dev libqt6gui6 fonts-dejavu-core
 # The Windows side: both cross compilers, Wine and a virtual display. The
 # 32-bit Wine (i386 packages) only where this machine runs 32-bit programs.
 WINDOWS_PACKAGES := g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xauth

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "apps/imageio/imageio.h"
+#include "apps/imageio/metadata.h"
 #include "apps/rectify/report.h"
 #include "engine/camera.h"
 #include "engine/rectify.h"
@@ -356,7 +357,7 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
                        "too close together); move them apart onto the corners of the rectangle");
   }
   const bool plausible = cam.EstimateFocalRatio();
-  const TFocalChoice focal = ChooseFocal(o, cam, corners, std::nullopt);
+  const TFocalChoice focal = ChooseFocal(o, cam, corners, ExifFocalRatio(photo.Exif, W, H));
   if (!cam.FrameValid()) {
     throw ECornerError("no camera frame fits these corners with the focal ratio " + FormatFocalRatio(cam.FocalRatio) +
                        " (" + focal.Source + ")");

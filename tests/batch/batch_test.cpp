@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "apps/imageio/imageio.h"
+#include "apps/imageio/metadata.h"
 #include "engine/camera.h"
 #include "engine/rectify.h"
 #include "platform/inifiles.h"
@@ -403,8 +404,24 @@ TEST_F(BatchTest, KnownFocalLengthAndProportionsAndWhichOneDecides) {
   ASSERT_EQ(Run(o), kExitOk) << err_.str();
   EXPECT_NEAR(std::stod(Field("focal_ratio")), 0.84, 1e-9);
 
-  // The proportions alone: the focal length solved from them.
+  // The photo's own EXIF focal length where the corners cannot tell it; a
+  // given one still wins.
+  {
+    TPhoto tagged = ReadPhoto(in);
+    SetExifFocalLength(tagged.Exif, 12.6, 100, 1200, 900);
+    WritePhoto(Path("tagged.png"), tagged);
+  }
+  o.Input = Path("tagged.png");
+  ASSERT_EQ(Run(o), kExitOk) << err_.str();
+  EXPECT_EQ(Field("focal_source"), "\"given\"");
   o.Focal35mm.reset();
+  ASSERT_EQ(Run(o), kExitOk) << err_.str();
+  EXPECT_EQ(Field("focal_source"), "\"exif\"");
+  EXPECT_NEAR(std::stod(Field("focal_ratio_exif")), 0.84, 1e-6);
+  EXPECT_NEAR(std::stod(Field("aspect_measured")), 210.0 / 297, 1e-6);
+  o.Input = in;
+
+  // The proportions alone: the focal length solved from them.
   o.Aspect = ParseAspect("a4");
   o.AspectText = "a4";
   ASSERT_EQ(Run(o), kExitOk) << err_.str();
