@@ -16,6 +16,7 @@
 #include "apps/imageio/metadata.h"
 #include "apps/rectify/report.h"
 #include "engine/camera.h"
+#include "engine/object_frame.h"
 #include "engine/rectify.h"
 #include "platform/inifiles.h"
 #include "plot/glib2.h"
@@ -26,6 +27,10 @@ namespace planora {
 namespace {
 
 constexpr int kWindow = 1;
+// The longest side of an object-only output, and its largest pixel count:
+// beyond these a mistyped size would only exhaust the memory.
+constexpr int kMaxObjectSide = 100000;
+constexpr std::int64_t kMaxObjectPixels = 400'000'000;
 const char* const kSection = "Planroa";
 const char* const kCornerNames = "abcd";
 
@@ -295,6 +300,64 @@ TFocalChoice ChooseFocal(const TBatchOptions& o, TCameraSolver& cam, const doubl
   return c;
 }
 
+// World units of window 1 to the photo's fractional pixel position, the
+// inverse of PixelToWorld.
+void WorldToPixel(const TPlottFlaeche& surface, double x, double y, double& px, double& py) {
+  const PlotWindow& w = surface.Windows[kWindow];
+  px = (x - w.XOffset) * w.XScale;
+  py = surface.MaxY - (y - w.YOffset) * w.YScale;
+}
+
+// The object-only output into `photo` (its pixels and size replaced); the
+// frame returned describes it for the report: output pixels per plane
+// unit, and the corners in output world units (pixels from its centre).
+TRectifyResult DrawObject(const TBatchOptions& o, const TCameraSolver& cam, const TPlottFlaeche& source,
+                          const TBitmap& picture, double aspect, TPhoto& photo) {
+  if (!(aspect > 0) || !std::isfinite(aspect)) {
+    throw ECornerError("the proportions of the marked rectangle cannot be worked out; give them with --aspect");
+  }
+  // Upper left, upper right, lower right, lower left: b, a, d, c.
+  const TVector* c[4] = {&cam.CornerB, &cam.CornerA, &cam.CornerD, &cam.CornerC};
+  double px[4][2];
+  for (int k = 0; k < 4; ++k) WorldToPixel(source, (*c[k])[0], (*c[k])[1], px[k][0], px[k][1]);
+  std::int64_t w = 0, h = 0;
+  if (o.Size) {
+    // The largest output of the object's proportions that fits.
+    const double fw = std::min<double>(o.Size->first, o.Size->second * aspect);
+    w = std::max<std::int64_t>(1, std::llround(fw));
+    h = std::max<std::int64_t>(1, std::llround(fw / aspect));
+  } else if (o.LongSide) {
+    w = aspect >= 1 ? *o.LongSide : std::max<std::int64_t>(1, std::llround(*o.LongSide * aspect));
+    h = aspect >= 1 ? std::max<std::int64_t>(1, std::llround(*o.LongSide / aspect)) : *o.LongSide;
+  } else {
+    NaturalObjectSize(px, aspect, w, h);
+  }
+  if (w > kMaxObjectSide || h > kMaxObjectSide || w * h > kMaxObjectPixels) {
+    throw ECornerError("the object would need an output of " + std::to_string(w) + " x " + std::to_string(h) +
+                       " pixels; give a smaller one with --size or --long-side");
+  }
+  TBitmap out(static_cast<int>(w), static_cast<int>(h));
+  RectifyObject(picture, px, out, o.Nearest, o.Threads);
+
+  photo.Width = static_cast<int>(w);
+  photo.Height = static_cast<int>(h);
+  const std::size_t rowBytes = static_cast<std::size_t>(w) * 3;
+  photo.Pixels.resize(rowBytes * static_cast<std::size_t>(h));
+  for (int y = 0; y < photo.Height; ++y)
+    std::memcpy(photo.Pixels.data() + static_cast<std::size_t>(y) * rowBytes, out.ScanLine(y), rowBytes);
+
+  TRectifyResult frame;
+  double s[4], t[4];
+  const TVector* m[4] = {&cam.CornerA, &cam.CornerB, &cam.CornerC, &cam.CornerD};
+  bool mapped = true;
+  for (int k = 0; k < 4; ++k) mapped = mapped && cam.ImageToPlane((*m[k])[0], (*m[k])[1], s[k], t[k]);
+  if (mapped) frame.OutputScale = 2 * double(w) / (std::hypot(s[0] - s[1], t[0] - t[1]) + std::hypot(s[3] - s[2], t[3] - t[2]));
+  const double hw = double(w) / 2, hh = double(h) / 2;
+  const double oc[4][2] = {{hw, -hh}, {-hw, -hh}, {-hw, hh}, {hw, hh}};
+  std::copy(&oc[0][0], &oc[0][0] + 8, &frame.OutputCorners[0][0]);
+  return frame;
+}
+
 std::unique_ptr<TPlottFlaeche> PictureSurface(int w, int h) {
   auto s = std::make_unique<TPlottFlaeche>();
   s->InitOffscreen(w, h);
@@ -345,7 +408,8 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
   double corners[4][2];
   int crop = 90;
   ResolveCorners(o, *source, *picture, corners, crop, err);
-  picture.reset();
+  const bool objectFrame = o.Frame == "object";
+  if (!objectFrame) picture.reset();
 
   TCameraSolver cam;
   cam.Diagonal = std::sqrt(static_cast<double>(W) * W + static_cast<double>(H) * H);
@@ -370,22 +434,28 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
         << FormatFocalRatio(cam.FocalRatio) << "\n";
   }
 
-  auto result = PictureSurface(W, H);
-  TTerminalUi ui(err, progressBar, o.Nearest);
-  TRectifyJob job{&cam, source.get(), result.get(), false, crop, W, H, nullptr, false, o.Threads};
   TRectifyResult frame;
-  try {
-    frame = Rectify(job, ui);
-  } catch (const ERectifyError& e) {
-    throw ECornerError(e.Message());
-  }
-  source.reset();  // the result and the photo to write are all that is needed now
+  if (objectFrame) {
+    frame = DrawObject(o, cam, *source, *picture, focal.AspectUsed, photo);
+    picture.reset();
+    source.reset();
+  } else {
+    auto result = PictureSurface(W, H);
+    TTerminalUi ui(err, progressBar, o.Nearest);
+    TRectifyJob job{&cam, source.get(), result.get(), false, crop, W, H, nullptr, false, o.Threads};
+    try {
+      frame = Rectify(job, ui);
+    } catch (const ERectifyError& e) {
+      throw ECornerError(e.Message());
+    }
+    source.reset();  // the result and the photo to write are all that is needed now
 
-  photo.Pixels.resize(static_cast<std::size_t>(W) * static_cast<std::size_t>(H) * 3);
-  const std::size_t rowBytes = static_cast<std::size_t>(W) * 3;
-  for (int y = 0; y < H; ++y)
-    std::memcpy(photo.Pixels.data() + static_cast<std::size_t>(y) * rowBytes, result->Bitmap->ScanLine(y), rowBytes);
-  result.reset();
+    photo.Pixels.resize(static_cast<std::size_t>(W) * static_cast<std::size_t>(H) * 3);
+    const std::size_t rowBytes = static_cast<std::size_t>(W) * 3;
+    for (int y = 0; y < H; ++y)
+      std::memcpy(photo.Pixels.data() + static_cast<std::size_t>(y) * rowBytes, result->Bitmap->ScanLine(y), rowBytes);
+    result.reset();
+  }
   WritePhoto(o.Output, photo, TWriteOptions{o.Quality});
 
   if (!o.Report.empty()) {
@@ -395,6 +465,9 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
     std::copy(&corners[0][0], &corners[0][0] + 8, &r.Corners[0][0]);
     r.Camera = &cam;
     r.Frame = frame;
+    r.FrameKind = o.Frame;
+    r.OutputWidth = photo.Width;
+    r.OutputHeight = photo.Height;
     r.Plausible = plausible;
     r.AspectRatio = cam.MarkedAspectRatio();
     r.FocalSource = focal.Source;
@@ -439,6 +512,12 @@ std::string BatchUsage() {
          "  --quality Q          JPEG quality 1..100 (default 95); other formats have none\n"
          "  --report FILE        write a JSON report of the camera and the frame (- for standard output)\n"
          "  --threads N          worker threads (default: one per core)\n"
+         "Output:\n"
+         "  --frame photo|object photo (default): the whole photo redrawn; object: the marked\n"
+         "                       rectangle alone, at its true (or --aspect) proportions\n"
+         "  --size WxH           object output fitted inside W x H pixels, proportions kept\n"
+         "  --long-side N        object output N pixels along its longer side\n"
+         "                       (without either: the resolution of the object's nearest part)\n"
          "Known camera or object (otherwise the corners decide):\n"
          "  --focal-ratio R      focal length over the picture diagonal, as the window shows it\n"
          "  --focal-35mm F       focal length in mm, 35 mm film equivalent\n"
@@ -518,6 +597,19 @@ TBatchOptions ParseBatchArguments(const std::vector<std::string>& args) {
     } else if (a == "--aspect") {
       o.AspectText = takeValue();
       o.Aspect = ParseAspect(o.AspectText);
+    } else if (a == "--frame") {
+      o.Frame = takeValue();
+      if (o.Frame != "photo" && o.Frame != "object") {
+        throw EUsageError("--frame takes photo or object, not \"" + o.Frame + "\"");
+      }
+    } else if (a == "--size") {
+      const std::string v = takeValue();
+      const std::size_t x = v.find_first_of("xX");
+      if (x == std::string::npos) throw EUsageError("--size takes WIDTHxHEIGHT in pixels, such as 2480x3508");
+      o.Size = std::make_pair(ParseWhole(a + " width", v.substr(0, x), 1, kMaxObjectSide),
+                              ParseWhole(a + " height", v.substr(x + 1), 1, kMaxObjectSide));
+    } else if (a == "--long-side") {
+      o.LongSide = ParseWhole(a, takeValue(), 1, kMaxObjectSide);
     } else if (a == "--threads") {
       o.Threads = ParseWhole(a, takeValue(), 0, 64);
     } else {
@@ -532,6 +624,8 @@ TBatchOptions ParseBatchArguments(const std::vector<std::string>& args) {
   o.Input = positional[0];
   o.Output = positional[1];
   if (!o.Corners && o.SettingsFile.empty()) throw EUsageError("no corners: give --corners, --pixel-corners or --settings");
+  if ((o.Size || o.LongSide) && o.Frame != "object") throw EUsageError("--size and --long-side need --frame object");
+  if (o.Size && o.LongSide) throw EUsageError("give the output size once, with --size or --long-side");
   return o;
 }
 

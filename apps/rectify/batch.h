@@ -41,6 +41,12 @@ struct TBatchOptions {
   // are taken in the orientation nearer the marked object's.
   std::optional<double> Aspect;
   std::string AspectText;
+  // "photo": the whole photo redrawn (the window's result); "object": the
+  // marked rectangle alone, sized by Size (fitted inside, proportions
+  // kept), by LongSide, or at the resolution of its nearest part.
+  std::string Frame = "photo";
+  std::optional<std::pair<int, int>> Size;
+  std::optional<int> LongSide;
   bool Help = false;
   bool Version = false;
 };

@@ -71,6 +71,9 @@ std::string ReportJson(const TReport& r) {
   field("plane_origin", Vector3(cam.PlaneOrigin));
   field("axis_u", Vector3(cam.AxisU));
   field("axis_v", Vector3(cam.AxisV));
+  field("frame", Text(r.FrameKind));
+  field("output_width", std::to_string(r.OutputWidth));
+  field("output_height", std::to_string(r.OutputHeight));
   field("output_scale", Number(r.Frame.OutputScale));
   field("output_corners", Corners(r.Frame.OutputCorners));
   field("aspect_ratio", Number(r.AspectRatio));

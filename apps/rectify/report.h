@@ -22,6 +22,8 @@ struct TReport {
   double FocalUncertainty = 0;  // its move for half a pixel; infinite when unknown
   double FocalExif = 0;         // the photo's EXIF focal ratio; NaN when none
   double AspectMeasured = 0, AspectUsed = 0;
+  std::string FrameKind = "photo";  // photo or object
+  int OutputWidth = 0, OutputHeight = 0;
   int Crop = 90;
   bool Interpolated = true;
   double Seconds = 0;

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -450,6 +451,50 @@ TEST_F(BatchTest, KnownFocalLengthAndProportionsAndWhichOneDecides) {
   EXPECT_NEAR((c[0][0] - c[1][0]) / (c[2][1] - c[1][1]), 210.0 / 297, 1e-6);
 }
 
+TEST_F(BatchTest, ObjectFrameHasTheProportionsAndTheSizeAskedFor) {
+  const std::string in = Photo("p.png", 1200, 900);
+  const double f = 1260;
+  TBatchOptions o = Options(in, Path("sheet.png"), Photographed(210, 297, 0.6, 0, 520, f));
+  o.Report = "-";
+  o.Frame = "object";
+  o.Aspect = ParseAspect("a4");
+  o.AspectText = "a4";
+  ASSERT_EQ(Run(o), kExitOk) << err_.str();
+  EXPECT_EQ(Field("frame"), "\"object\"");
+  TPhoto sheet = ReadPhoto(Path("sheet.png"));
+  EXPECT_EQ(std::to_string(sheet.Width), Field("output_width"));
+  // Proportions within a pixel, at the resolution of the sheet's near edge:
+  // its top (tilted towards the camera) is as wide in the output as in the photo.
+  EXPECT_LE(std::abs(sheet.Height - sheet.Width * 297.0 / 210), 1.0);
+  const std::vector<double>& c = *o.Corners;
+  ASSERT_GT(c[0] - c[2], c[6] - c[4]);
+  EXPECT_NEAR(sheet.Width, c[0] - c[2], 2);
+
+  o.LongSide = 500;
+  ASSERT_EQ(Run(o), kExitOk) << err_.str();
+  sheet = ReadPhoto(Path("sheet.png"));
+  EXPECT_EQ(sheet.Height, 500);
+  EXPECT_EQ(sheet.Width, 354);  // 500 * 210 / 297 = 353.5: to even
+  o.LongSide.reset();
+  o.Size = std::make_pair(300, 300);
+  ASSERT_EQ(Run(o), kExitOk) << err_.str();
+  sheet = ReadPhoto(Path("sheet.png"));
+  EXPECT_EQ(sheet.Height, 300);
+  EXPECT_EQ(sheet.Width, 212);
+  o.Size = std::make_pair(100000, 100000);
+  EXPECT_EQ(Run(o), kExitCorners);
+  EXPECT_NE(err_.str().find("give a smaller one with --size or --long-side"), std::string::npos) << err_.str();
+
+  // --frame photo is the default, and the photo frame ignores nothing new.
+  TBatchOptions p = Options(in, Path("a.png"), Photographed(210, 297, 0.5, 0.55, 520, f));
+  ASSERT_EQ(Run(p), kExitOk) << err_.str();
+  p.Frame = "photo";
+  p.Output = Path("b.png");
+  ASSERT_EQ(Run(p), kExitOk) << err_.str();
+  std::ifstream a(Path("a.png"), std::ios::binary), b(Path("b.png"), std::ios::binary);
+  EXPECT_TRUE(std::equal(std::istreambuf_iterator<char>(a), {}, std::istreambuf_iterator<char>(b), {}));
+}
+
 TEST(BatchArguments, OptionsAndTheirMistakes) {
   const TBatchOptions o = ParseBatchArguments(
       {"--corners=1,2,3,4,5,6,7,8", "--crop", "55", "--nearest", "--quality", "80", "--report", "-", "a.jpg", "b.png"});
@@ -481,6 +526,10 @@ TEST(BatchArguments, OptionsAndTheirMistakes) {
       {{"--corners", "1,2,3,4,5,6,7,8", "--focal-ratio", "1", "--focal-35mm", "50", "a", "b"}, "focal length once"},
       {{"--corners", "1,2,3,4,5,6,7,8", "--aspect", "a9", "a", "b"}, "--aspect takes W:H"},
       {{"--corners", "1,2,3,4,5,6,7,8", "--aspect", "4:0", "a", "b"}, "--aspect takes W:H"},
+      {{"--corners", "1,2,3,4,5,6,7,8", "--frame", "page", "a", "b"}, "--frame takes photo or object"},
+      {{"--corners", "1,2,3,4,5,6,7,8", "--long-side", "500", "a", "b"}, "need --frame object"},
+      {{"--corners", "1,2,3,4,5,6,7,8", "--frame", "object", "--size", "500", "a", "b"}, "--size takes WIDTHxHEIGHT"},
+      {{"--corners", "1,2,3,4,5,6,7,8", "--frame", "object", "--size", "5x0", "a", "b"}, "--size height must be"},
   };
   for (const auto& [args, message] : bad) {
     try {
