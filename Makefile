@@ -4,7 +4,8 @@
 # the desktop program when there is a display; otherwise (and with `make
 # run-batch`) it rectifies the sample with the batch tool and puts the
 # estimates beside the truth it was rendered from. `make bench`
-# times the resampling. `make sanitize` runs the tests with
+# times the resampling and measures the automatic corners and the
+# known-focal and known-proportion paths on generated photos. `make sanitize` runs the tests with
 # AddressSanitizer and UndefinedBehaviorSanitizer in build-sanitize/.
 # `make windows` cross-builds the Windows plug-in library:
 # build-windows/PPlanora.dll (32-bit, the one users install) and
@@ -136,6 +137,7 @@ run-sample:
 
 bench: build
 	build/bench/planora-bench
+	build/bench/planora-detect-bench
 
 sanitize: deps
 	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DPLANORA_SANITIZE=ON

@@ -15,6 +15,7 @@
 #include "apps/imageio/imageio.h"
 #include "apps/imageio/metadata.h"
 #include "apps/rectify/report.h"
+#include "detect/detect.h"
 #include "engine/camera.h"
 #include "engine/object_frame.h"
 #include "engine/rectify.h"
@@ -161,9 +162,16 @@ std::string CornerText(const double c[2]) {
 // The four corners of the run in world units, sorted, each inside the
 // picture as the marker read judges it (on the window's border counts).
 void ResolveCorners(const TBatchOptions& o, const TPlottFlaeche& source, const TBitmap& picture, double corners[4][2],
-                    int& crop, std::ostream& err) {
+                    int& crop, double& confidence, std::ostream& err) {
   crop = 90;
   bool have = false;
+  if (o.Auto) {
+    const TDetection d = DetectRectangle(picture);
+    if (!d.Found) throw ECornerError("--auto found no object to straighten: " + d.Reason + "; give the corners with --corners or --pixel-corners");
+    for (int k = 0; k < 4; ++k) PixelToWorld(source, d.Corners[k][0], d.Corners[k][1], corners[k][0], corners[k][1]);
+    confidence = d.Confidence;
+    have = true;
+  }
   if (!o.SettingsFile.empty()) {
     const TSettings s = ReadSettings(o.SettingsFile, picture);
     crop = s.Crop;
@@ -277,9 +285,14 @@ TFocalChoice ChooseFocal(const TBatchOptions& o, TCameraSolver& cam, const doubl
     chosen = *exif;
     c.Source = "exif";
   } else if (o.Aspect) {
+    // Here the corners say little about the orientation: what they measure
+    // with a focal length that is only a guess can be off by far more than a
+    // nearly square object's two orientations differ. Proportions written
+    // as W:H are therefore taken as written first; a name takes the
+    // orientation measured.
     double ratio = 0;
-    const double wanted = Oriented(*o.Aspect, cam.MarkedAspectRatio());
-    if (cam.FocalRatioForAspect(wanted, ratio)) {
+    const double first = o.AspectNamed ? Oriented(*o.Aspect, cam.MarkedAspectRatio()) : *o.Aspect;
+    if (cam.FocalRatioForAspect(first, ratio) || cam.FocalRatioForAspect(1.0 / first, ratio)) {
       chosen = ratio;
       c.Source = "proportions";
     }
@@ -407,7 +420,8 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
 
   double corners[4][2];
   int crop = 90;
-  ResolveCorners(o, *source, *picture, corners, crop, err);
+  double confidence = std::nan("");
+  ResolveCorners(o, *source, *picture, corners, crop, confidence, err);
   const bool objectFrame = o.Frame == "object";
   if (!objectFrame) picture.reset();
 
@@ -466,6 +480,8 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
     r.Camera = &cam;
     r.Frame = frame;
     r.FrameKind = o.Frame;
+    r.CornerSource = o.Auto ? "auto" : o.Corners ? "given" : "settings";
+    r.Confidence = confidence;
     r.OutputWidth = photo.Width;
     r.OutputHeight = photo.Height;
     r.Plausible = plausible;
@@ -506,6 +522,8 @@ std::string BatchUsage() {
          "  --pixel-corners AX,AY,...  in photo pixels: column, row from the top-left pixel\n"
          "  --settings FILE      the last marker and crop size of a settings file of the plug-in,\n"
          "                       when it was saved for this very photo\n"
+         "  --auto               find the most prominent rectangle-like object and its corners\n"
+         "                       (the report gives them with a confidence, 0..1)\n"
          "Options:\n"
          "  --crop P             share of the output the marked rectangle fills, 1..100 (default 90)\n"
          "  --nearest            take the nearest pixel instead of interpolating colours\n"
@@ -532,8 +550,11 @@ std::string BatchUsage() {
          "  planora-rectify --pixel-corners 1647,154,693,488,654,1173,1747,1014 \\\n"
          "      --report - poster.jpg poster-straight.jpg\n"
          "\n"
+         "A document, found and cut out at A4 proportions:\n"
+         "  planora-rectify --auto --frame object --aspect a4 --report - scan.jpg page.png\n"
+         "\n"
          "Exit status: 0 done (also after a warning), 2 bad usage or a file that cannot be read or\n"
-         "written, 3 corners that cannot be rectified.\n";
+         "written, 3 corners that cannot be rectified (or --auto found no object).\n";
 }
 
 TBatchOptions ParseBatchArguments(const std::vector<std::string>& args) {
@@ -573,6 +594,9 @@ TBatchOptions ParseBatchArguments(const std::vector<std::string>& args) {
       if (o.Corners) throw EUsageError("give the corners once, with --corners or --pixel-corners");
       o.Corners = ParseCorners(a, takeValue());
       o.PixelCorners = a == "--pixel-corners";
+    } else if (a == "--auto") {
+      noValue();
+      o.Auto = true;
     } else if (a == "--settings") {
       o.SettingsFile = takeValue();
       if (o.SettingsFile.empty()) throw EUsageError("--settings needs a file name");
@@ -597,6 +621,7 @@ TBatchOptions ParseBatchArguments(const std::vector<std::string>& args) {
     } else if (a == "--aspect") {
       o.AspectText = takeValue();
       o.Aspect = ParseAspect(o.AspectText);
+      o.AspectNamed = o.AspectText.find(':') == std::string::npos;
     } else if (a == "--frame") {
       o.Frame = takeValue();
       if (o.Frame != "photo" && o.Frame != "object") {
@@ -623,7 +648,12 @@ TBatchOptions ParseBatchArguments(const std::vector<std::string>& args) {
   }
   o.Input = positional[0];
   o.Output = positional[1];
-  if (!o.Corners && o.SettingsFile.empty()) throw EUsageError("no corners: give --corners, --pixel-corners or --settings");
+  if (!o.Corners && o.SettingsFile.empty() && !o.Auto) {
+    throw EUsageError("no corners: give --corners, --pixel-corners, --settings or --auto");
+  }
+  if (o.Auto && (o.Corners || !o.SettingsFile.empty())) {
+    throw EUsageError("--auto finds the corners itself; give it without --corners, --pixel-corners or --settings");
+  }
   if ((o.Size || o.LongSide) && o.Frame != "object") throw EUsageError("--size and --long-side need --frame object");
   if (o.Size && o.LongSide) throw EUsageError("give the output size once, with --size or --long-side");
   return o;

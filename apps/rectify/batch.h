@@ -26,6 +26,8 @@ struct TBatchOptions {
   std::optional<std::vector<double>> Corners;
   bool PixelCorners = false;
   std::string SettingsFile;
+  // Find the object and its corners in the photo (instead of the above).
+  bool Auto = false;
   std::optional<int> Crop;  // 1..100; default 90 or the settings file's
   bool Nearest = false;
   int Quality = 95;
@@ -37,10 +39,12 @@ struct TBatchOptions {
   std::optional<double> FocalRatio;
   std::optional<double> Focal35mm;
   // Known proportions of the object, width over height, and how they were
-  // written (a name such as "a4", or "W:H"). Named and given proportions
-  // are taken in the orientation nearer the marked object's.
+  // written (a name such as "a4", or "W:H"). Either orientation fits: the
+  // one the marked object shows is taken (see AspectNamed).
   std::optional<double> Aspect;
   std::string AspectText;
+  // A name (a4, letter ...) rather than W:H: no orientation of its own.
+  bool AspectNamed = false;
   // "photo": the whole photo redrawn (the window's result); "object": the
   // marked rectangle alone, sized by Size (fitted inside, proportions
   // kept), by LongSide, or at the resolution of its nearest part.

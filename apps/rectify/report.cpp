@@ -58,6 +58,8 @@ std::string ReportJson(const TReport& r) {
   field("width", std::to_string(r.Width));
   field("height", std::to_string(r.Height));
   field("corners", Corners(r.Corners));
+  field("corners_source", Text(r.CornerSource));
+  field("confidence", Number(r.Confidence));
   field("focal_ratio", Number(cam.FocalRatio));
   field("focal_ratio_text", Text(FormatFocalRatio(cam.FocalRatio)));
   field("focal_length", Number(cam.FocalLength));

@@ -23,6 +23,8 @@ struct TReport {
   double FocalExif = 0;         // the photo's EXIF focal ratio; NaN when none
   double AspectMeasured = 0, AspectUsed = 0;
   std::string FrameKind = "photo";  // photo or object
+  std::string CornerSource = "given";  // given, settings or auto
+  double Confidence = 0;  // of automatic corners; NaN otherwise
   int OutputWidth = 0, OutputHeight = 0;
   int Crop = 90;
   bool Interpolated = true;

@@ -424,6 +424,7 @@ TEST_F(BatchTest, KnownFocalLengthAndProportionsAndWhichOneDecides) {
 
   // The proportions alone: the focal length solved from them.
   o.Aspect = ParseAspect("a4");
+  o.AspectNamed = true;
   o.AspectText = "a4";
   ASSERT_EQ(Run(o), kExitOk) << err_.str();
   EXPECT_EQ(Field("focal_source"), "\"proportions\"");
@@ -458,6 +459,7 @@ TEST_F(BatchTest, ObjectFrameHasTheProportionsAndTheSizeAskedFor) {
   o.Report = "-";
   o.Frame = "object";
   o.Aspect = ParseAspect("a4");
+  o.AspectNamed = true;
   o.AspectText = "a4";
   ASSERT_EQ(Run(o), kExitOk) << err_.str();
   EXPECT_EQ(Field("frame"), "\"object\"");
@@ -495,6 +497,28 @@ TEST_F(BatchTest, ObjectFrameHasTheProportionsAndTheSizeAskedFor) {
   EXPECT_TRUE(std::equal(std::istreambuf_iterator<char>(a), {}, std::istreambuf_iterator<char>(b), {}));
 }
 
+TEST_F(BatchTest, AutomaticCornersOrExitThreeWhenThereIsNoObject) {
+  TBatchOptions o;
+  o.Input = "resources/samples/poster.jpg";
+  o.Output = Path("poster.png");
+  o.Auto = true;
+  o.Frame = "object";
+  o.LongSide = 200;
+  o.Report = "-";
+  ASSERT_EQ(Run(o), kExitOk) << err_.str();
+  EXPECT_EQ(Field("corners_source"), "\"auto\"");
+  EXPECT_GT(std::stod(Field("confidence")), 0.5);
+  EXPECT_EQ(Field("focal_source"), "\"corners\"");
+  EXPECT_NEAR(std::stod(Field("focal_ratio")), 0.9, 0.005);  // the truth the sample was rendered with
+  EXPECT_NEAR(std::stod(Field("aspect_measured")), 10.0 / 7, 0.01);
+
+  o.Input = Photo("flat.png", 300, 200);
+  o.Output = Path("flat-out.png");
+  EXPECT_EQ(Run(o), kExitCorners);
+  EXPECT_NE(err_.str().find("--auto found no object to straighten"), std::string::npos) << err_.str();
+  EXPECT_FALSE(fs::exists(o.Output));
+}
+
 TEST(BatchArguments, OptionsAndTheirMistakes) {
   const TBatchOptions o = ParseBatchArguments(
       {"--corners=1,2,3,4,5,6,7,8", "--crop", "55", "--nearest", "--quality", "80", "--report", "-", "a.jpg", "b.png"});
@@ -518,6 +542,7 @@ TEST(BatchArguments, OptionsAndTheirMistakes) {
       {{"--corners", "1,2,3,4,5,6,7,8", "--quality", "101", "a", "b"}, "--quality must be"},
       {{"--corners", "1,2,3,4,5,6,7,8", "a"}, "give the input photo and the output file"},
       {{"a", "b"}, "no corners"},
+      {{"--auto", "--corners", "1,2,3,4,5,6,7,8", "a", "b"}, "--auto finds the corners itself"},
       {{"--corners", "1,2,3,4,5,6,7,8", "--pixel-corners", "1,2,3,4,5,6,7,8", "a", "b"}, "give the corners once"},
       {{"--frobnicate", "a", "b"}, "unknown option --frobnicate"},
       {{"--crop"}, "--crop needs a value"},
