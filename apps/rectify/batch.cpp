@@ -543,6 +543,7 @@ std::string BatchUsage() {
          "                       corners cannot tell it well)\n"
          "  --aspect W:H         the object's proportions, such as 4:3, 210:297, or a name: a3, a4,\n"
          "                       a5, letter, legal, square; either orientation\n"
+         "Other:\n"
          "  -h, --help           this text\n"
          "  --version            the tool's version\n"
          "\n"
