@@ -23,6 +23,7 @@
 #include "engine/camera.h"
 #include "engine/rectify.h"
 #include "platform/inifiles.h"
+#include "tools/scene.h"
 #include "plot/glib2.h"
 #include "window/fingerprint.h"
 
@@ -517,6 +518,45 @@ TEST_F(BatchTest, AutomaticCornersOrExitThreeWhenThereIsNoObject) {
   EXPECT_EQ(Run(o), kExitCorners);
   EXPECT_NE(err_.str().find("--auto found no object to straighten"), std::string::npos) << err_.str();
   EXPECT_FALSE(fs::exists(o.Output));
+}
+
+TEST_F(BatchTest, GeneratedPhotosTiltedAboutOneAxis) {
+  // Automatic corners and the EXIF focal length: the true proportions; the
+  // true corners and the true proportions: the true focal length.
+  for (std::uint32_t seed = 1100; seed < 1104; ++seed) {
+    SCOPED_TRACE(seed);
+    scene::TSceneOptions so;
+    so.Seed = seed;
+    so.OneAxis = true;
+    so.Occlusion = false;  // the benchmark's photos: 960 x 720
+    scene::TScene s = scene::Render(so);
+    WritePhoto(Path("tilted.jpg"), s.Photo);
+    TBatchOptions o;
+    o.Input = Path("tilted.jpg");
+    o.Output = Path("out.png");
+    o.Auto = true;
+    o.Frame = "object";
+    o.LongSide = 100;
+    o.Report = "-";
+    ASSERT_EQ(Run(o), kExitOk) << err_.str();
+    EXPECT_EQ(Field("focal_source"), "\"exif\"");
+    EXPECT_NEAR(std::stod(Field("aspect_measured")) / s.AspectRatio, 1.0, 0.003);
+
+    s.Photo.Exif.clear();
+    WritePhoto(Path("bare.png"), s.Photo);
+    o.Input = Path("bare.png");
+    o.Auto = false;
+    o.Corners = std::vector<double>{};
+    for (const auto& c : s.PixelCorners) o.Corners->insert(o.Corners->end(), {c[0], c[1]});
+    o.PixelCorners = true;
+    o.Aspect = s.AspectRatio;
+    o.AspectText = "W:H";
+    ASSERT_EQ(Run(o), kExitOk) << err_.str();
+    EXPECT_EQ(Field("focal_source"), "\"proportions\"");
+    EXPECT_NEAR(std::stod(Field("focal_ratio")) / s.FocalRatio, 1.0, 0.01);
+    const TPhoto out = ReadPhoto(o.Output);
+    EXPECT_LE(std::abs(out.Width - out.Height * s.AspectRatio), 1.0);
+  }
 }
 
 TEST(BatchArguments, OptionsAndTheirMistakes) {
