@@ -4,14 +4,15 @@
 # the desktop program when there is a display; otherwise (and with `make
 # run-batch`) it rectifies the sample with the batch tool and puts the
 # estimates beside the truth it was rendered from. `make bench`
-# times the resampling. `make sanitize` runs the tests with
+# times the resampling and measures the automatic corners and the
+# known-focal and known-proportion paths on generated photos. `make sanitize` runs the tests with
 # AddressSanitizer and UndefinedBehaviorSanitizer in build-sanitize/.
 # `make windows` cross-builds the Windows plug-in library:
 # build-windows/PPlanora.dll (32-bit, the one users install) and
 # build-windows64/PPlanora.dll (64-bit, from the same sources, for the tests
 # under wine64); `make test` runs their tests too.
 
-PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev pkg-config libjpeg62-turbo-dev libpng-dev libtiff-dev qt6-base-dev libqt6gui6 fonts-dejavu-core
+PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev pkg-config libjpeg62-turbo-dev libpng-dev libtiff-dev libexiv2-dev libopencv-imgproc-dev qt6-base-dev libqt6gui6 fonts-dejavu-core
 # GIMP and its plug-in library for planora-gimp, and a virtual display for
 # its window's tests (the build leaves planora-gimp out without libgimp).
 PACKAGES += gimp libgimp2.0-dev xvfb xauth
@@ -118,6 +119,7 @@ run-sample:
 
 bench: build
 	build/bench/planora-bench
+	build/bench/planora-detect-bench
 
 sanitize: deps
 	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DPLANORA_SANITIZE=ON

@@ -1,5 +1,6 @@
 #include "engine/camera.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "engine/matricesvec.h"
@@ -227,6 +228,118 @@ bool TCameraSolver::PlaneToImage(double s, double t, double& x, double& y) const
   x = p0 * k;
   y = p1 * k;
   return true;
+}
+
+double TCameraSolver::MarkedAspectRatio() const {
+  const TVector* c[4] = {&CornerA, &CornerB, &CornerC, &CornerD};
+  double s[4], t[4];
+  for (int k = 0; k < 4; ++k) {
+    if (!ImageToPlane((*c[k])[0], (*c[k])[1], s[k], t[k])) return std::nan("");
+  }
+  auto side = [&](int i, int j) { return std::hypot(s[i] - s[j], t[i] - t[j]); };
+  return (side(0, 1) + side(3, 2)) / 2 / ((side(1, 2) + side(0, 3)) / 2);
+}
+
+bool TCameraSolver::FocalRatioForAspect(double aspect, double& ratio) const {
+  if (!(aspect > 0.0) || !std::isfinite(aspect) || !(Diagonal > 0.0)) return false;
+  const double la = DepthFactors[0];
+  const double lb = DepthFactors[1];
+  const double lc = DepthFactors[2];
+  // The sides a-b and b-c of the parallelogram the depths give, split into
+  // the part in the picture plane and the part along the optical axis,
+  // which grows with f^2.
+  const double abx = lb * CornerB[0] - la * CornerA[0];
+  const double aby = lb * CornerB[1] - la * CornerA[1];
+  const double bcx = lc * CornerC[0] - lb * CornerB[0];
+  const double bcy = lc * CornerC[1] - lb * CornerB[1];
+  const double p = abx * abx + aby * aby;
+  const double u = (lb - la) * (lb - la);
+  const double q = bcx * bcx + bcy * bcy;
+  const double v = (lc - lb) * (lc - lb);
+  // aspect^2 = (p + f^2 u) / (q + f^2 v)  =>  f^2 = (p - aspect^2 q) / (aspect^2 v - u).
+  const double r2 = aspect * aspect;
+  const double f2 = (p - r2 * q) / (r2 * v - u);
+  if (!(f2 > 0.0) || !std::isfinite(f2)) return false;
+  ratio = std::sqrt(f2) / Diagonal;
+  return std::isfinite(ratio) && ratio > 0.0;
+}
+
+bool TCameraSolver::ImposeAspectRatio(double aspect) {
+  if (!FFrameValid || !(aspect > 0.0) || !std::isfinite(aspect)) return false;
+  const TVector original = AxisV;
+  // t scales with 1 / |AxisV|: a longer second axis makes the rectangle
+  // shorter in t and so wider in proportion. Where the focal length does not
+  // make the angle at b right the figure on the plane is a parallelogram
+  // whose slanted sides do not scale in proportion, so the stretch is
+  // repeated until the proportions stop moving.
+  for (int round = 0; round < 60; ++round) {
+    const double measured = MarkedAspectRatio();
+    if (!(measured > 0.0) || !std::isfinite(measured)) {
+      AxisV = original;
+      return false;
+    }
+    const double k = aspect / measured;
+    if (std::abs(k - 1.0) < 1e-15) break;
+    for (int i = 0; i <= 2; ++i) AxisV[i] *= k;
+  }
+  return true;
+}
+
+namespace {
+
+// The right-angle estimate for one corner set; Found false for the
+// square-on and the no-real-solution fallbacks and for a corner behind the
+// camera.
+TFocalEstimate EstimateOnce(const double c[4][2], double diagonal) {
+  TFocalEstimate e;
+  TCameraSolver cam;
+  cam.Diagonal = diagonal;
+  cam.SetCorners(c[0][0], c[0][1], c[1][0], c[1][1], c[2][0], c[2][1], c[3][0], c[3][1]);
+  cam.FocalRatio = 1.0;
+  if (!cam.SolveCamera()) return e;
+  const double la = cam.DepthFactors[0];
+  const double lb = cam.DepthFactors[1];
+  const double lc = cam.DepthFactors[2];
+  const double squareOn = (la - 1.0) * (la - 1.0) + (lb - 1.0) * (lb - 1.0) + (lc - 1.0) * (lc - 1.0);
+  const bool plausible = cam.EstimateFocalRatio();
+  e.Ratio = cam.FocalRatio;
+  e.Found = plausible && squareOn >= 1E-12 && std::isfinite(e.Ratio);
+  return e;
+}
+
+}  // namespace
+
+TFocalEstimate EstimateFocalFromCorners(const double corners[4][2], double diagonal) {
+  TFocalEstimate e = EstimateOnce(corners, diagonal);
+  if (!e.Found) {
+    e.Uncertainty = HUGE_VAL;
+    return e;
+  }
+  // Each coordinate moved half a pixel either way, the others held: the
+  // central difference is that coordinate's share of the uncertainty.
+  double sum = 0.0;
+  for (int k = 0; k < 8; ++k) {
+    double moved[4][2] = {};
+    double ratios[2];
+    for (int side = 0; side < 2; ++side) {
+      std::copy(&corners[0][0], &corners[0][0] + 8, &moved[0][0]);
+      moved[k / 2][k % 2] += side == 0 ? 0.5 : -0.5;
+      const TFocalEstimate m = EstimateOnce(moved, diagonal);
+      if (!m.Found) {
+        e.Uncertainty = HUGE_VAL;
+        return e;
+      }
+      ratios[side] = m.Ratio;
+    }
+    const double delta = (ratios[0] - ratios[1]) / 2;
+    sum += delta * delta;
+  }
+  e.Uncertainty = std::sqrt(sum);
+  return e;
+}
+
+double FocalRatioFrom35mm(double millimetres) {
+  return millimetres / std::sqrt(36.0 * 36.0 + 24.0 * 24.0);
 }
 
 }  // namespace planora

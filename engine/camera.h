@@ -84,10 +84,55 @@ class TCameraSolver {
   // True when the last SolveCamera produced a frame for the current corners.
   bool FrameValid() const { return FFrameValid; }
 
+  // Width over height of the marked rectangle on the object's plane: the
+  // sides a-b and d-c over the sides b-c and a-d, each pair averaged. NaN
+  // without a valid frame or when a corner does not map onto the plane.
+  double MarkedAspectRatio() const;
+
+  // The focal ratio that gives the marked rectangle the proportions
+  // `aspect` (width over height). A parallelogram in space has the sides
+  // |Pb - Pa|^2 = dab + f^2 (lb - la)^2 and |Pc - Pb|^2 = dbc + f^2 (lc -
+  // lb)^2, so the proportions fix f^2: one equation, one unknown. Needs the
+  // DepthFactors of a solve (any focal length). False, ratio untouched,
+  // when no positive focal length gives these proportions (square-on, or
+  // proportions the corners cannot have).
+  bool FocalRatioForAspect(double aspect, double& ratio) const;
+
+  // Stretches the plane's second axis so that the marked rectangle gets
+  // exactly the proportions `aspect`, whatever the focal length made of it.
+  // The resampler then draws the given proportions. False, nothing changed,
+  // without a valid frame or a usable measured aspect.
+  bool ImposeAspectRatio(double aspect);
+
  private:
+
   void ScaleCornerRays();
 
   bool FFrameValid = false;
 };
+
+// What the corners alone say about the focal ratio, and how firmly.
+struct TFocalEstimate {
+  // The right angle at b gave a focal length: no fallback (not square-on,
+  // and some real focal length fits).
+  bool Found = false;
+  double Ratio = 1.0;  // the estimate, or the fallback 1.0
+  // How far the ratio moves when the corners move by half a pixel: the root
+  // of the sum of squares of the moves for each coordinate shifted alone.
+  // Infinite when a shift makes the estimate fall back.
+  double Uncertainty = 0.0;
+  // Found, and the uncertainty no more than `RelativeLimit` of the ratio.
+  bool WellDetermined(double RelativeLimit = 0.03) const {
+    return Found && Uncertainty <= RelativeLimit * Ratio;
+  }
+};
+
+// Runs the solver's estimate on copies, so the caller's solver is left
+// alone. Corners a..d in the marker's order, world units.
+TFocalEstimate EstimateFocalFromCorners(const double corners[4][2], double diagonal);
+
+// The focal ratio of a 35 mm film equivalent focal length in millimetres:
+// the equivalent is defined on the 36 x 24 mm frame's diagonal.
+double FocalRatioFrom35mm(double millimetres);
 
 }  // namespace planora

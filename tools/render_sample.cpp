@@ -18,11 +18,19 @@
 //
 // Also writes poster.corners, the world corners as one line
 // "AX,AY,BX,BY,CX,CY,DX,DY" for the batch tool's --corners.
+//
+//   planora-render-sample --many N [--seed S] [--one-axis] [--no-thumb] folder
+//
+// writes N generated photos instead (tools/scene.h: random poses, focal
+// lengths, grounds, light, blur, noise, now and then a thumb over a corner),
+// scene-SEED.jpg with the true focal length in EXIF and scene-SEED.json
+// with the truth, for trying the tools and the detector by hand.
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -31,6 +39,7 @@
 #include <vector>
 
 #include "apps/imageio/imageio.h"
+#include "tools/scene.h"
 #include "platform/sysutils.h"
 
 namespace {
@@ -356,7 +365,60 @@ void WriteText(const std::string& path, const std::string& text) {
 
 }  // namespace
 
+// The --many mode; returns the exit code.
+int RenderMany(int argc, char** argv) {
+  int count = 0;
+  std::uint32_t seed = 1;
+  planora::scene::TSceneOptions options;
+  std::string folder;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--many" && i + 1 < argc) {
+      count = std::atoi(argv[++i]);
+    } else if (a == "--seed" && i + 1 < argc) {
+      seed = static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 10));
+    } else if (a == "--one-axis") {
+      options.OneAxis = true;
+    } else if (a == "--no-thumb") {
+      options.Occlusion = false;
+    } else if (folder.empty() && a[0] != '-') {
+      folder = a;
+    } else {
+      std::cerr << "render-sample: unknown argument " << a << "\n";
+      return 2;
+    }
+  }
+  if (count < 1 || folder.empty()) {
+    std::cerr << "usage: planora-render-sample --many N [--seed S] [--one-axis] [--no-thumb] folder\n";
+    return 2;
+  }
+  try {
+    for (int k = 0; k < count; ++k) {
+      options.Seed = seed + static_cast<std::uint32_t>(k);
+      const planora::scene::TScene s = planora::scene::Render(options);
+      const std::string base = folder + "/scene-" + std::to_string(options.Seed);
+      planora::WritePhoto(base + ".jpg", s.Photo, {kJpegQuality});
+      std::string json = "{\n  \"seed\": " + std::to_string(options.Seed) + ",\n";
+      json += "  \"focal_ratio\": " + Number(s.FocalRatio, 12) + ",\n";
+      json += "  \"aspect_ratio\": " + Number(s.AspectRatio, 12) + ",\n";
+      json += std::string("  \"occluded\": ") + (s.Occluded ? "true" : "false") + ",\n";
+      json += "  \"pixel_corners\": [";
+      for (int c = 0; c < 4; ++c)
+        json += std::string(c ? ", " : "") + "[" + Number(s.PixelCorners[c][0]) + ", " + Number(s.PixelCorners[c][1]) + "]";
+      json += "]\n}\n";
+      WriteText(base + ".json", json);
+    }
+  } catch (const planora::Exception& e) {
+    std::cerr << "render-sample: " << e.Message() << "\n";
+    return 1;
+  }
+  std::cout << "wrote " << count << " photos to " << folder << "\n";
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::string(argv[i]) == "--many") return RenderMany(argc, argv);
   const std::string folder = argc > 1 ? argv[1] : PLANORA_SAMPLES_DIR;
   // Move the poster away until its largest extent is kFill of the
   // half-picture: a margin on every side, whatever the pose.

@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "apps/imageio/codecs.h"
+#include "apps/imageio/metadata.h"
 #include "platform/sysutils.h"
 
 namespace planora {
@@ -72,42 +73,6 @@ namespace {
 
 // ---------------------------------------------------------------------------
 // EXIF orientation
-
-// Where IFD0's Orientation value sits in an EXIF block, if it has one that
-// this code can read: a SHORT with at least one value.
-struct TOrientationTag {
-  std::size_t Offset = 0;  // of the value's two bytes; 0: no tag
-  bool LittleEndian = true;
-  int Value = 1;
-};
-
-TOrientationTag FindOrientationTag(const TBytes& exif) {
-  TOrientationTag tag;
-  if (exif.size() < 8) return tag;
-  const bool little = exif[0] == 'I' && exif[1] == 'I';
-  if (!little && !(exif[0] == 'M' && exif[1] == 'M')) return tag;
-  const auto u16 = [&](std::size_t at) -> unsigned {
-    return little ? exif[at] | (exif[at + 1] << 8) : (exif[at] << 8) | exif[at + 1];
-  };
-  const auto u32 = [&](std::size_t at) -> std::uint32_t {
-    return little ? (std::uint32_t{u16(at + 2)} << 16) | u16(at) : (std::uint32_t{u16(at)} << 16) | u16(at + 2);
-  };
-  if (u16(2) != 42) return tag;
-  const std::uint64_t ifd = u32(4);
-  if (ifd + 2 > exif.size()) return tag;
-  const unsigned count = u16(ifd);
-  for (unsigned i = 0; i < count; ++i) {
-    const std::uint64_t entry = ifd + 2 + 12 * std::uint64_t{i};
-    if (entry + 12 > exif.size()) break;
-    if (u16(entry) != 0x0112) continue;
-    if (u16(entry + 2) != 3 || u32(entry + 4) < 1) break;  // not a SHORT: unusable
-    tag.Offset = entry + 8;
-    tag.LittleEndian = little;
-    tag.Value = static_cast<int>(u16(entry + 8));
-    break;
-  }
-  return tag;
-}
 
 // Turns stored pixels into what a viewer shows for an EXIF orientation:
 // 2 mirrored, 3 upside down, 4 flipped, 5 transposed, 6 to be turned 90°
@@ -230,11 +195,12 @@ TPhoto ReadPhoto(const std::string& path, const TReadLimits& limits) {
   }
   // In JPEG and PNG the orientation lives in the EXIF block; the kept block
   // must say 1 afterwards, or writing it back would turn the photo again.
-  const TOrientationTag tag = FindOrientationTag(photo.Exif);
-  if (tag.Offset != 0) {
-    orientation = tag.Value;
-    photo.Exif[tag.Offset + (tag.LittleEndian ? 0 : 1)] = 1;
-    photo.Exif[tag.Offset + (tag.LittleEndian ? 1 : 0)] = 0;
+  if (!photo.Exif.empty()) {
+    const int tagged = ExifOrientation(photo.Exif);
+    if (tagged != 1) {
+      orientation = tagged;
+      ResetExifOrientation(photo.Exif);
+    }
   }
   ApplyOrientation(photo, orientation);
   return photo;

@@ -13,8 +13,11 @@
 #include <sstream>
 
 #include "apps/imageio/imageio.h"
+#include "apps/imageio/metadata.h"
 #include "apps/rectify/report.h"
+#include "detect/detect.h"
 #include "engine/camera.h"
+#include "engine/object_frame.h"
 #include "engine/rectify.h"
 #include "platform/inifiles.h"
 #include "plot/glib2.h"
@@ -25,6 +28,10 @@ namespace planora {
 namespace {
 
 constexpr int kWindow = 1;
+// The longest side of an object-only output, and its largest pixel count:
+// beyond these a mistyped size would only exhaust the memory.
+constexpr int kMaxObjectSide = 100000;
+constexpr std::int64_t kMaxObjectPixels = 400'000'000;
 const char* const kSection = "Planroa";
 const char* const kCornerNames = "abcd";
 
@@ -59,6 +66,15 @@ std::vector<double> ParseCorners(const std::string& option, const std::string& t
     throw EUsageError(option + " needs eight numbers AX,AY,BX,BY,CX,CY,DX,DY; got " + std::to_string(values.size()));
   }
   return values;
+}
+
+// A positive, finite number with a point as decimal separator.
+double ParsePositive(const std::string& option, const std::string& text) {
+  double v = 0;
+  if (!TryStrToFloat(text, v, '.') || !std::isfinite(v) || !(v > 0)) {
+    throw EUsageError(option + " must be a positive number (with a point as decimal separator), not \"" + text + "\"");
+  }
+  return v;
 }
 
 // ------------------------------------------------------------------ progress
@@ -146,9 +162,16 @@ std::string CornerText(const double c[2]) {
 // The four corners of the run in world units, sorted, each inside the
 // picture as the marker read judges it (on the window's border counts).
 void ResolveCorners(const TBatchOptions& o, const TPlottFlaeche& source, const TBitmap& picture, double corners[4][2],
-                    int& crop, std::ostream& err) {
+                    int& crop, double& confidence, std::ostream& err) {
   crop = 90;
   bool have = false;
+  if (o.Auto) {
+    const TDetection d = DetectRectangle(picture);
+    if (!d.Found) throw ECornerError("--auto found no object to straighten: " + d.Reason + "; give the corners with --corners or --pixel-corners");
+    for (int k = 0; k < 4; ++k) PixelToWorld(source, d.Corners[k][0], d.Corners[k][1], corners[k][0], corners[k][1]);
+    confidence = d.Confidence;
+    have = true;
+  }
   if (!o.SettingsFile.empty()) {
     const TSettings s = ReadSettings(o.SettingsFile, picture);
     crop = s.Crop;
@@ -218,15 +241,134 @@ void ResolveCorners(const TBatchOptions& o, const TPlottFlaeche& source, const T
 // ---------------------------------------------------------------------- run
 
 
-// Width over height of the marked rectangle on the object's plane.
-double AspectRatio(const TCameraSolver& cam) {
-  const TVector* c[4] = {&cam.CornerA, &cam.CornerB, &cam.CornerC, &cam.CornerD};
-  double s[4], t[4];
-  for (int k = 0; k < 4; ++k) {
-    if (!cam.ImageToPlane((*c[k])[0], (*c[k])[1], s[k], t[k])) return std::nan("");
+// Which focal ratio the run uses and why; see ChooseFocal.
+struct TFocalChoice {
+  double Ratio = 1.0;
+  std::string Source;  // corners, exif, given, proportions, diagonal
+  TFocalEstimate Estimate;
+  std::optional<double> Exif;
+  double AspectMeasured = std::nan("");
+  double AspectUsed = std::nan("");
+};
+
+// The named or written proportions turned to the object's orientation: a
+// sheet lying on its side is still A4.
+double Oriented(double aspect, double measured) {
+  if (!std::isfinite(measured)) return aspect;
+  return (aspect >= 1.0) == (measured >= 1.0) ? aspect : 1.0 / aspect;
+}
+
+// Picks the focal ratio. A given one always wins. The corners' estimate is
+// used where it is well determined; otherwise the photo's EXIF focal
+// length, then the one the known proportions give, then the estimate even
+// though it is loose (it is what the window would use), and the diagonal
+// when the corners fix no focal length at all. `cam` is solved with the
+// window's steps on entry and left solved with the chosen ratio.
+TFocalChoice ChooseFocal(const TBatchOptions& o, TCameraSolver& cam, const double corners[4][2],
+                         std::optional<double> exif) {
+  TFocalChoice c;
+  c.Exif = exif;
+  c.Estimate = EstimateFocalFromCorners(corners, cam.Diagonal);
+  // The solver's own result, which is what the window shows.
+  c.Ratio = cam.FocalRatio;
+  c.Source = c.Estimate.Found ? "corners" : "diagonal";
+  std::optional<double> chosen;
+  if (o.FocalRatio) {
+    chosen = *o.FocalRatio;
+    c.Source = "given";
+  } else if (o.Focal35mm) {
+    chosen = FocalRatioFrom35mm(*o.Focal35mm);
+    c.Source = "given";
+  } else if (c.Estimate.WellDetermined()) {
+    // Already solved with it.
+  } else if (exif) {
+    chosen = *exif;
+    c.Source = "exif";
+  } else if (o.Aspect) {
+    // Here the corners say little about the orientation: what they measure
+    // with a focal length that is only a guess can be off by far more than a
+    // nearly square object's two orientations differ. Proportions written
+    // as W:H are therefore taken as written first; a name takes the
+    // orientation measured.
+    double ratio = 0;
+    const double first = o.AspectNamed ? Oriented(*o.Aspect, cam.MarkedAspectRatio()) : *o.Aspect;
+    if (cam.FocalRatioForAspect(first, ratio) || cam.FocalRatioForAspect(1.0 / first, ratio)) {
+      chosen = ratio;
+      c.Source = "proportions";
+    }
   }
-  auto side = [&](int i, int j) { return std::hypot(s[i] - s[j], t[i] - t[j]); };
-  return (side(0, 1) + side(3, 2)) / 2 / ((side(1, 2) + side(0, 3)) / 2);
+  if (chosen && *chosen != cam.FocalRatio) {
+    cam.FocalRatio = *chosen;
+    cam.SolveCamera();
+  }
+  c.Ratio = cam.FocalRatio;
+  c.AspectMeasured = cam.MarkedAspectRatio();
+  c.AspectUsed = c.AspectMeasured;
+  if (o.Aspect) {
+    c.AspectUsed = Oriented(*o.Aspect, c.AspectMeasured);
+    if (!cam.ImposeAspectRatio(c.AspectUsed)) {
+      throw ECornerError("the marked rectangle cannot be given the proportions " + o.AspectText);
+    }
+  }
+  return c;
+}
+
+// World units of window 1 to the photo's fractional pixel position, the
+// inverse of PixelToWorld.
+void WorldToPixel(const TPlottFlaeche& surface, double x, double y, double& px, double& py) {
+  const PlotWindow& w = surface.Windows[kWindow];
+  px = (x - w.XOffset) * w.XScale;
+  py = surface.MaxY - (y - w.YOffset) * w.YScale;
+}
+
+// The object-only output into `photo` (its pixels and size replaced); the
+// frame returned describes it for the report: output pixels per plane
+// unit, and the corners in output world units (pixels from its centre).
+TRectifyResult DrawObject(const TBatchOptions& o, const TCameraSolver& cam, const TPlottFlaeche& source,
+                          const TBitmap& picture, double aspect, TPhoto& photo) {
+  if (!(aspect > 0) || !std::isfinite(aspect)) {
+    throw ECornerError("the proportions of the marked rectangle cannot be worked out; give them with --aspect");
+  }
+  // Upper left, upper right, lower right, lower left: b, a, d, c.
+  const TVector* c[4] = {&cam.CornerB, &cam.CornerA, &cam.CornerD, &cam.CornerC};
+  double px[4][2];
+  for (int k = 0; k < 4; ++k) WorldToPixel(source, (*c[k])[0], (*c[k])[1], px[k][0], px[k][1]);
+  std::int64_t w = 0, h = 0;
+  if (o.Size) {
+    // The largest output of the object's proportions that fits.
+    const double fw = std::min<double>(o.Size->first, o.Size->second * aspect);
+    w = std::max<std::int64_t>(1, std::llround(fw));
+    h = std::max<std::int64_t>(1, std::llround(fw / aspect));
+  } else if (o.LongSide) {
+    w = aspect >= 1 ? *o.LongSide : std::max<std::int64_t>(1, std::llround(*o.LongSide * aspect));
+    h = aspect >= 1 ? std::max<std::int64_t>(1, std::llround(*o.LongSide / aspect)) : *o.LongSide;
+  } else {
+    NaturalObjectSize(px, aspect, w, h);
+  }
+  if (w > kMaxObjectSide || h > kMaxObjectSide || w * h > kMaxObjectPixels) {
+    throw ECornerError("the object would need an output of " + std::to_string(w) + " x " + std::to_string(h) +
+                       " pixels; give a smaller one with --size or --long-side");
+  }
+  TBitmap out(static_cast<int>(w), static_cast<int>(h));
+  RectifyObject(picture, px, out, o.Nearest, o.Threads);
+
+  photo.Width = static_cast<int>(w);
+  photo.Height = static_cast<int>(h);
+  const std::size_t rowBytes = static_cast<std::size_t>(w) * 3;
+  photo.Pixels.resize(rowBytes * static_cast<std::size_t>(h));
+  for (int y = 0; y < photo.Height; ++y)
+    std::memcpy(photo.Pixels.data() + static_cast<std::size_t>(y) * rowBytes, out.ScanLine(y), rowBytes);
+
+  TRectifyResult frame;
+  double s[4], t[4];
+  const TVector* m[4] = {&cam.CornerA, &cam.CornerB, &cam.CornerC, &cam.CornerD};
+  bool mapped = true;
+  for (int k = 0; k < 4; ++k) mapped = mapped && cam.ImageToPlane((*m[k])[0], (*m[k])[1], s[k], t[k]);
+  if (mapped) frame.OutputScale = 2 * double(w) / (std::hypot(s[0] - s[1], t[0] - t[1]) + std::hypot(s[3] - s[2], t[3] - t[2]));
+  const double hw = double(w) / 2, hh = double(h) / 2;
+  const double oc[4][2] = {{hw, -hh}, {-hw, -hh}, {-hw, hh}, {hw, hh}};
+  std::copy(&oc[0][0], &oc[0][0] + 8, &frame.OutputCorners[0][0]);
+  return frame;
 }
 
 std::unique_ptr<TPlottFlaeche> PictureSurface(int w, int h) {
@@ -278,8 +420,10 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
 
   double corners[4][2];
   int crop = 90;
-  ResolveCorners(o, *source, *picture, corners, crop, err);
-  picture.reset();
+  double confidence = std::nan("");
+  ResolveCorners(o, *source, *picture, corners, crop, confidence, err);
+  const bool objectFrame = o.Frame == "object";
+  if (!objectFrame) picture.reset();
 
   TCameraSolver cam;
   cam.Diagonal = std::sqrt(static_cast<double>(W) * W + static_cast<double>(H) * H);
@@ -291,28 +435,41 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
                        "too close together); move them apart onto the corners of the rectangle");
   }
   const bool plausible = cam.EstimateFocalRatio();
-  if (!plausible) {
+  const TFocalChoice focal = ChooseFocal(o, cam, corners, ExifFocalRatio(photo.Exif, W, H));
+  if (!cam.FrameValid()) {
+    throw ECornerError("no camera frame fits these corners with the focal ratio " + FormatFocalRatio(cam.FocalRatio) +
+                       " (" + focal.Source + ")");
+  }
+  // Only where the corners alone decided: with a known focal length the
+  // right angle at b is not needed.
+  if (!plausible && (focal.Source == "corners" || focal.Source == "diagonal")) {
     err << "planora-rectify: warning: the corners do not look like a photographed rectangle; rectifying with the "
            "focal ratio "
         << FormatFocalRatio(cam.FocalRatio) << "\n";
   }
 
-  auto result = PictureSurface(W, H);
-  TTerminalUi ui(err, progressBar, o.Nearest);
-  TRectifyJob job{&cam, source.get(), result.get(), false, crop, W, H, nullptr, false, o.Threads};
   TRectifyResult frame;
-  try {
-    frame = Rectify(job, ui);
-  } catch (const ERectifyError& e) {
-    throw ECornerError(e.Message());
-  }
-  source.reset();  // the result and the photo to write are all that is needed now
+  if (objectFrame) {
+    frame = DrawObject(o, cam, *source, *picture, focal.AspectUsed, photo);
+    picture.reset();
+    source.reset();
+  } else {
+    auto result = PictureSurface(W, H);
+    TTerminalUi ui(err, progressBar, o.Nearest);
+    TRectifyJob job{&cam, source.get(), result.get(), false, crop, W, H, nullptr, false, o.Threads};
+    try {
+      frame = Rectify(job, ui);
+    } catch (const ERectifyError& e) {
+      throw ECornerError(e.Message());
+    }
+    source.reset();  // the result and the photo to write are all that is needed now
 
-  photo.Pixels.resize(static_cast<std::size_t>(W) * static_cast<std::size_t>(H) * 3);
-  const std::size_t rowBytes = static_cast<std::size_t>(W) * 3;
-  for (int y = 0; y < H; ++y)
-    std::memcpy(photo.Pixels.data() + static_cast<std::size_t>(y) * rowBytes, result->Bitmap->ScanLine(y), rowBytes);
-  result.reset();
+    photo.Pixels.resize(static_cast<std::size_t>(W) * static_cast<std::size_t>(H) * 3);
+    const std::size_t rowBytes = static_cast<std::size_t>(W) * 3;
+    for (int y = 0; y < H; ++y)
+      std::memcpy(photo.Pixels.data() + static_cast<std::size_t>(y) * rowBytes, result->Bitmap->ScanLine(y), rowBytes);
+    result.reset();
+  }
   WritePhoto(o.Output, photo, TWriteOptions{o.Quality});
 
   if (!o.Report.empty()) {
@@ -322,8 +479,19 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
     std::copy(&corners[0][0], &corners[0][0] + 8, &r.Corners[0][0]);
     r.Camera = &cam;
     r.Frame = frame;
+    r.FrameKind = o.Frame;
+    r.CornerSource = o.Auto ? "auto" : o.Corners ? "given" : "settings";
+    r.Confidence = confidence;
+    r.OutputWidth = photo.Width;
+    r.OutputHeight = photo.Height;
     r.Plausible = plausible;
-    r.AspectRatio = AspectRatio(cam);
+    r.AspectRatio = cam.MarkedAspectRatio();
+    r.FocalSource = focal.Source;
+    r.FocalEstimate = focal.Estimate.Found ? focal.Estimate.Ratio : std::nan("");
+    r.FocalUncertainty = focal.Estimate.Uncertainty;
+    r.FocalExif = focal.Exif ? *focal.Exif : std::nan("");
+    r.AspectMeasured = focal.AspectMeasured;
+    r.AspectUsed = focal.AspectUsed;
     r.Crop = crop;
     r.Interpolated = !o.Nearest;
     r.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -354,12 +522,28 @@ std::string BatchUsage() {
          "  --pixel-corners AX,AY,...  in photo pixels: column, row from the top-left pixel\n"
          "  --settings FILE      the last marker and crop size of a settings file of the plug-in,\n"
          "                       when it was saved for this very photo\n"
+         "  --auto               find the most prominent rectangle-like object and its corners\n"
+         "                       (the report gives them with a confidence, 0..1)\n"
          "Options:\n"
          "  --crop P             share of the output the marked rectangle fills, 1..100 (default 90)\n"
          "  --nearest            take the nearest pixel instead of interpolating colours\n"
          "  --quality Q          JPEG quality 1..100 (default 95); other formats have none\n"
          "  --report FILE        write a JSON report of the camera and the frame (- for standard output)\n"
          "  --threads N          worker threads (default: one per core)\n"
+         "Output:\n"
+         "  --frame photo|object photo (default): the whole photo redrawn; object: the marked\n"
+         "                       rectangle alone, at its true (or --aspect) proportions\n"
+         "  --size WxH           object output fitted inside W x H pixels, proportions kept\n"
+         "  --long-side N        object output N pixels along its longer side\n"
+         "                       (without either: the resolution of the object's nearest part)\n"
+         "Known camera or object (otherwise the corners decide):\n"
+         "  --focal-ratio R      focal length over the picture diagonal, as the window shows it\n"
+         "  --focal-35mm F       focal length in mm, 35 mm film equivalent\n"
+         "                       (without either, the photo's EXIF focal length is used where the\n"
+         "                       corners cannot tell it well)\n"
+         "  --aspect W:H         the object's proportions, such as 4:3, 210:297, or a name: a3, a4,\n"
+         "                       a5, letter, legal, square; either orientation\n"
+         "Other:\n"
          "  -h, --help           this text\n"
          "  --version            the tool's version\n"
          "\n"
@@ -367,8 +551,11 @@ std::string BatchUsage() {
          "  planora-rectify --pixel-corners 1647,154,693,488,654,1173,1747,1014 \\\n"
          "      --report - poster.jpg poster-straight.jpg\n"
          "\n"
+         "A document, found and cut out at A4 proportions:\n"
+         "  planora-rectify --auto --frame object --aspect a4 --report - scan.jpg page.png\n"
+         "\n"
          "Exit status: 0 done (also after a warning), 2 bad usage or a file that cannot be read or\n"
-         "written, 3 corners that cannot be rectified.\n";
+         "written, 3 corners that cannot be rectified (or --auto found no object).\n";
 }
 
 TBatchOptions ParseBatchArguments(const std::vector<std::string>& args) {
@@ -408,6 +595,9 @@ TBatchOptions ParseBatchArguments(const std::vector<std::string>& args) {
       if (o.Corners) throw EUsageError("give the corners once, with --corners or --pixel-corners");
       o.Corners = ParseCorners(a, takeValue());
       o.PixelCorners = a == "--pixel-corners";
+    } else if (a == "--auto") {
+      noValue();
+      o.Auto = true;
     } else if (a == "--settings") {
       o.SettingsFile = takeValue();
       if (o.SettingsFile.empty()) throw EUsageError("--settings needs a file name");
@@ -425,6 +615,27 @@ TBatchOptions ParseBatchArguments(const std::vector<std::string>& args) {
     } else if (a == "--report") {
       o.Report = takeValue();
       if (o.Report.empty()) throw EUsageError("--report needs a file name or -");
+    } else if (a == "--focal-ratio" || a == "--focal-35mm") {
+      if (o.FocalRatio || o.Focal35mm) throw EUsageError("give the focal length once, with --focal-ratio or --focal-35mm");
+      const double v = ParsePositive(a, takeValue());
+      (a == "--focal-ratio" ? o.FocalRatio : o.Focal35mm) = v;
+    } else if (a == "--aspect") {
+      o.AspectText = takeValue();
+      o.Aspect = ParseAspect(o.AspectText);
+      o.AspectNamed = o.AspectText.find(':') == std::string::npos;
+    } else if (a == "--frame") {
+      o.Frame = takeValue();
+      if (o.Frame != "photo" && o.Frame != "object") {
+        throw EUsageError("--frame takes photo or object, not \"" + o.Frame + "\"");
+      }
+    } else if (a == "--size") {
+      const std::string v = takeValue();
+      const std::size_t x = v.find_first_of("xX");
+      if (x == std::string::npos) throw EUsageError("--size takes WIDTHxHEIGHT in pixels, such as 2480x3508");
+      o.Size = std::make_pair(ParseWhole(a + " width", v.substr(0, x), 1, kMaxObjectSide),
+                              ParseWhole(a + " height", v.substr(x + 1), 1, kMaxObjectSide));
+    } else if (a == "--long-side") {
+      o.LongSide = ParseWhole(a, takeValue(), 1, kMaxObjectSide);
     } else if (a == "--threads") {
       o.Threads = ParseWhole(a, takeValue(), 0, 64);
     } else {
@@ -438,8 +649,36 @@ TBatchOptions ParseBatchArguments(const std::vector<std::string>& args) {
   }
   o.Input = positional[0];
   o.Output = positional[1];
-  if (!o.Corners && o.SettingsFile.empty()) throw EUsageError("no corners: give --corners, --pixel-corners or --settings");
+  if (!o.Corners && o.SettingsFile.empty() && !o.Auto) {
+    throw EUsageError("no corners: give --corners, --pixel-corners, --settings or --auto");
+  }
+  if (o.Auto && (o.Corners || !o.SettingsFile.empty())) {
+    throw EUsageError("--auto finds the corners itself; give it without --corners, --pixel-corners or --settings");
+  }
+  if ((o.Size || o.LongSide) && o.Frame != "object") throw EUsageError("--size and --long-side need --frame object");
+  if (o.Size && o.LongSide) throw EUsageError("give the output size once, with --size or --long-side");
   return o;
+}
+
+double ParseAspect(const std::string& text) {
+  std::string t;
+  for (char ch : text) t += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  // The sheets as printed: ISO in millimetres, North American in inches.
+  if (t == "a5") return 148.0 / 210.0;
+  if (t == "a4") return 210.0 / 297.0;
+  if (t == "a3") return 297.0 / 420.0;
+  if (t == "letter") return 8.5 / 11.0;
+  if (t == "legal") return 8.5 / 14.0;
+  if (t == "square") return 1.0;
+  const std::size_t colon = t.find(':');
+  double w = 0, h = 0;
+  if (colon != std::string::npos && TryStrToFloat(t.substr(0, colon), w, '.') &&
+      TryStrToFloat(t.substr(colon + 1), h, '.') && std::isfinite(w) && std::isfinite(h) && w > 0 && h > 0 &&
+      std::isfinite(w / h) && w / h > 0) {
+    return w / h;
+  }
+  throw EUsageError("--aspect takes W:H (such as 4:3 or 210:297) or one of a3, a4, a5, letter, legal, square; not \"" +
+                    text + "\"");
 }
 
 void SortCornersLikeMarker(double c[4][2]) {

@@ -26,12 +26,31 @@ struct TBatchOptions {
   std::optional<std::vector<double>> Corners;
   bool PixelCorners = false;
   std::string SettingsFile;
+  // Find the object and its corners in the photo (instead of the above).
+  bool Auto = false;
   std::optional<int> Crop;  // 1..100; default 90 or the settings file's
   bool Nearest = false;
   int Quality = 95;
   bool QualityGiven = false;  // --quality was on the command line
   std::string Report;  // "" none, "-" standard output
   int Threads = 0;     // 0: one per core
+  // A known focal length: focal length over the picture diagonal, or the
+  // 35 mm film equivalent in millimetres. At most one of them.
+  std::optional<double> FocalRatio;
+  std::optional<double> Focal35mm;
+  // Known proportions of the object, width over height, and how they were
+  // written (a name such as "a4", or "W:H"). Either orientation fits: the
+  // one the marked object shows is taken (see AspectNamed).
+  std::optional<double> Aspect;
+  std::string AspectText;
+  // A name (a4, letter ...) rather than W:H: no orientation of its own.
+  bool AspectNamed = false;
+  // "photo": the whole photo redrawn (the window's result); "object": the
+  // marked rectangle alone, sized by Size (fitted inside, proportions
+  // kept), by LongSide, or at the resolution of its nearest part.
+  std::string Frame = "photo";
+  std::optional<std::pair<int, int>> Size;
+  std::optional<int> LongSide;
   bool Help = false;
   bool Version = false;
 };
@@ -55,6 +74,10 @@ class ECornerError : public Exception {
 TBatchOptions ParseBatchArguments(const std::vector<std::string>& args);
 
 std::string BatchUsage();
+
+// "a4", "letter", "16:9", "1.5:1", ... as width over height (the names in
+// portrait, the ratios as written). EUsageError for anything else.
+double ParseAspect(const std::string& text);
 
 // The four corners put in the marker's order: a the upper of the two
 // rightmost corners, then anticlockwise on the screen (b upper left, c lower

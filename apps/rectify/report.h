@@ -2,6 +2,7 @@
 // output frame was laid out, for scripts and for checking a result.
 #pragma once
 
+#include <cmath>
 #include <string>
 
 #include "engine/camera.h"
@@ -16,6 +17,15 @@ struct TReport {
   TRectifyResult Frame;
   bool Plausible = true;
   double AspectRatio = 0;
+  std::string FocalSource = "corners";
+  double FocalEstimate = 0;     // the corners' estimate; NaN when they give none
+  double FocalUncertainty = 0;  // its move for half a pixel; infinite when unknown
+  double FocalExif = 0;         // the photo's EXIF focal ratio; NaN when none
+  double AspectMeasured = 0, AspectUsed = 0;
+  std::string FrameKind = "photo";  // photo or object
+  std::string CornerSource = "given";  // given, settings or auto
+  double Confidence = 0;  // of automatic corners; NaN otherwise
+  int OutputWidth = 0, OutputHeight = 0;
   int Crop = 90;
   bool Interpolated = true;
   double Seconds = 0;

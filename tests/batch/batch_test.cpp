@@ -13,14 +13,17 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "apps/imageio/imageio.h"
+#include "apps/imageio/metadata.h"
 #include "engine/camera.h"
 #include "engine/rectify.h"
 #include "platform/inifiles.h"
+#include "tools/scene.h"
 #include "plot/glib2.h"
 #include "window/fingerprint.h"
 
@@ -362,6 +365,200 @@ TEST_F(BatchTest, BadInputGivesItsMessageAndLeavesNothingBehind) {
   EXPECT_EQ(text, "old result");
 }
 
+// Corners (world units) of a w x h rectangle tilted by `pitch` about the
+// horizontal axis and `yaw` about the vertical one, centred `distance` in
+// front of a camera of focal length f pixels.
+std::vector<double> Photographed(double w, double h, double pitch, double yaw, double distance, double f) {
+  const double local[4][2] = {{w / 2, -h / 2}, {-w / 2, -h / 2}, {-w / 2, h / 2}, {w / 2, h / 2}};
+  std::vector<double> c;
+  for (const auto& p : local) {
+    const double x1 = p[0] * std::cos(yaw), z1 = -p[0] * std::sin(yaw);
+    const double y2 = p[1] * std::cos(pitch) - z1 * std::sin(pitch);
+    const double z2 = p[1] * std::sin(pitch) + z1 * std::cos(pitch) + distance;
+    c.push_back(f * x1 / z2);
+    c.push_back(f * y2 / z2);
+  }
+  return c;
+}
+
+TEST_F(BatchTest, KnownFocalLengthAndProportionsAndWhichOneDecides) {
+  const std::string in = Photo("p.ppm", 1200, 900);
+  const double diagonal = 1500, f = 1260;  // focal ratio 0.84
+  // An A4 sheet in portrait, tilted about the horizontal axis only: the
+  // corners cannot tell the focal length.
+  const std::vector<double> level = Photographed(210, 297, 0.6, 0, 520, f);
+  TBatchOptions o = Options(in, Path("out.bmp"), level);
+  o.Report = "-";
+  ASSERT_EQ(Run(o), kExitOk) << err_.str();
+  EXPECT_EQ(Field("focal_source"), "\"diagonal\"");
+  EXPECT_EQ(Field("focal_ratio_estimate"), "null");
+  EXPECT_EQ(Field("focal_ratio_uncertainty"), "null");
+  const double fallbackAspect = std::stod(Field("aspect_measured"));
+  EXPECT_GT(std::abs(fallbackAspect / (210.0 / 297) - 1), 0.03);
+
+  o.FocalRatio = f / diagonal;
+  ASSERT_EQ(Run(o), kExitOk) << err_.str();
+  EXPECT_EQ(Field("focal_source"), "\"given\"");
+  EXPECT_NEAR(std::stod(Field("aspect_measured")), 210.0 / 297, 1e-9);
+  EXPECT_EQ(err_.str(), "");  // no warning: the right angle at b is not needed
+  o.FocalRatio.reset();
+  o.Focal35mm = 0.84 * 43.26661530556787;
+  ASSERT_EQ(Run(o), kExitOk) << err_.str();
+  EXPECT_NEAR(std::stod(Field("focal_ratio")), 0.84, 1e-9);
+
+  // The photo's own EXIF focal length where the corners cannot tell it; a
+  // given one still wins.
+  {
+    TPhoto tagged = ReadPhoto(in);
+    SetExifFocalLength(tagged.Exif, 12.6, 100, 1200, 900);
+    WritePhoto(Path("tagged.png"), tagged);
+  }
+  o.Input = Path("tagged.png");
+  ASSERT_EQ(Run(o), kExitOk) << err_.str();
+  EXPECT_EQ(Field("focal_source"), "\"given\"");
+  o.Focal35mm.reset();
+  ASSERT_EQ(Run(o), kExitOk) << err_.str();
+  EXPECT_EQ(Field("focal_source"), "\"exif\"");
+  EXPECT_NEAR(std::stod(Field("focal_ratio_exif")), 0.84, 1e-6);
+  EXPECT_NEAR(std::stod(Field("aspect_measured")), 210.0 / 297, 1e-6);
+  o.Input = in;
+
+  // The proportions alone: the focal length solved from them.
+  o.Aspect = ParseAspect("a4");
+  o.AspectNamed = true;
+  o.AspectText = "a4";
+  ASSERT_EQ(Run(o), kExitOk) << err_.str();
+  EXPECT_EQ(Field("focal_source"), "\"proportions\"");
+  EXPECT_NEAR(std::stod(Field("focal_ratio")), 0.84, 1e-6);
+  EXPECT_NEAR(std::stod(Field("aspect_used")), 210.0 / 297, 1e-12);
+
+  // Turned about both axes the corners decide, and the given proportions,
+  // named in the other orientation, are still imposed exactly.
+  o.Corners = Photographed(210, 297, 0.5, 0.55, 520, f);
+  o.Aspect = ParseAspect("297:210");
+  ASSERT_EQ(Run(o), kExitOk) << err_.str();
+  EXPECT_EQ(Field("focal_source"), "\"corners\"");
+  EXPECT_NEAR(std::stod(Field("focal_ratio_estimate")), 0.84, 1e-6);
+  const double uncertainty = std::stod(Field("focal_ratio_uncertainty"));
+  EXPECT_GT(uncertainty, 0);
+  EXPECT_LT(uncertainty, 0.03 * 0.84);
+  EXPECT_NEAR(std::stod(Field("aspect_used")), 210.0 / 297, 1e-12);
+  EXPECT_NEAR(std::stod(Field("aspect_ratio")), 210.0 / 297, 1e-9);
+  // The output's corners have the proportions too.
+  const std::string a = out_.str().substr(out_.str().find("\"output_corners\""));
+  double c[4][2];
+  ASSERT_EQ(std::sscanf(a.c_str(), "\"output_corners\": {\"a\": [%lf, %lf], \"b\": [%lf, %lf], \"c\": [%lf, %lf], \"d\": [%lf, %lf]",
+                        &c[0][0], &c[0][1], &c[1][0], &c[1][1], &c[2][0], &c[2][1], &c[3][0], &c[3][1]),
+            8);
+  EXPECT_NEAR((c[0][0] - c[1][0]) / (c[2][1] - c[1][1]), 210.0 / 297, 1e-6);
+}
+
+TEST_F(BatchTest, ObjectFrameHasTheProportionsAndTheSizeAskedFor) {
+  const std::string in = Photo("p.png", 1200, 900);
+  const double f = 1260;
+  TBatchOptions o = Options(in, Path("sheet.png"), Photographed(210, 297, 0.6, 0, 520, f));
+  o.Report = "-";
+  o.Frame = "object";
+  o.Aspect = ParseAspect("a4");
+  o.AspectNamed = true;
+  o.AspectText = "a4";
+  ASSERT_EQ(Run(o), kExitOk) << err_.str();
+  EXPECT_EQ(Field("frame"), "\"object\"");
+  TPhoto sheet = ReadPhoto(Path("sheet.png"));
+  EXPECT_EQ(std::to_string(sheet.Width), Field("output_width"));
+  // Proportions within a pixel, at the resolution of the sheet's near edge:
+  // its top (tilted towards the camera) is as wide in the output as in the photo.
+  EXPECT_LE(std::abs(sheet.Height - sheet.Width * 297.0 / 210), 1.0);
+  const std::vector<double>& c = *o.Corners;
+  ASSERT_GT(c[0] - c[2], c[6] - c[4]);
+  EXPECT_NEAR(sheet.Width, c[0] - c[2], 2);
+
+  o.LongSide = 500;
+  ASSERT_EQ(Run(o), kExitOk) << err_.str();
+  sheet = ReadPhoto(Path("sheet.png"));
+  EXPECT_EQ(sheet.Height, 500);
+  EXPECT_EQ(sheet.Width, 354);  // 500 * 210 / 297 = 353.5: to even
+  o.LongSide.reset();
+  o.Size = std::make_pair(300, 300);
+  ASSERT_EQ(Run(o), kExitOk) << err_.str();
+  sheet = ReadPhoto(Path("sheet.png"));
+  EXPECT_EQ(sheet.Height, 300);
+  EXPECT_EQ(sheet.Width, 212);
+  o.Size = std::make_pair(100000, 100000);
+  EXPECT_EQ(Run(o), kExitCorners);
+  EXPECT_NE(err_.str().find("give a smaller one with --size or --long-side"), std::string::npos) << err_.str();
+
+  // --frame photo is the default, and the photo frame ignores nothing new.
+  TBatchOptions p = Options(in, Path("a.png"), Photographed(210, 297, 0.5, 0.55, 520, f));
+  ASSERT_EQ(Run(p), kExitOk) << err_.str();
+  p.Frame = "photo";
+  p.Output = Path("b.png");
+  ASSERT_EQ(Run(p), kExitOk) << err_.str();
+  std::ifstream a(Path("a.png"), std::ios::binary), b(Path("b.png"), std::ios::binary);
+  EXPECT_TRUE(std::equal(std::istreambuf_iterator<char>(a), {}, std::istreambuf_iterator<char>(b), {}));
+}
+
+TEST_F(BatchTest, AutomaticCornersOrExitThreeWhenThereIsNoObject) {
+  TBatchOptions o;
+  o.Input = "resources/samples/poster.jpg";
+  o.Output = Path("poster.png");
+  o.Auto = true;
+  o.Frame = "object";
+  o.LongSide = 200;
+  o.Report = "-";
+  ASSERT_EQ(Run(o), kExitOk) << err_.str();
+  EXPECT_EQ(Field("corners_source"), "\"auto\"");
+  EXPECT_GT(std::stod(Field("confidence")), 0.5);
+  EXPECT_EQ(Field("focal_source"), "\"corners\"");
+  EXPECT_NEAR(std::stod(Field("focal_ratio")), 0.9, 0.005);  // the truth the sample was rendered with
+  EXPECT_NEAR(std::stod(Field("aspect_measured")), 10.0 / 7, 0.01);
+
+  o.Input = Photo("flat.png", 300, 200);
+  o.Output = Path("flat-out.png");
+  EXPECT_EQ(Run(o), kExitCorners);
+  EXPECT_NE(err_.str().find("--auto found no object to straighten"), std::string::npos) << err_.str();
+  EXPECT_FALSE(fs::exists(o.Output));
+}
+
+TEST_F(BatchTest, GeneratedPhotosTiltedAboutOneAxis) {
+  // Automatic corners and the EXIF focal length: the true proportions; the
+  // true corners and the true proportions: the true focal length.
+  for (std::uint32_t seed = 1100; seed < 1104; ++seed) {
+    SCOPED_TRACE(seed);
+    scene::TSceneOptions so;
+    so.Seed = seed;
+    so.OneAxis = true;
+    so.Occlusion = false;  // the benchmark's photos: 960 x 720
+    scene::TScene s = scene::Render(so);
+    WritePhoto(Path("tilted.jpg"), s.Photo);
+    TBatchOptions o;
+    o.Input = Path("tilted.jpg");
+    o.Output = Path("out.png");
+    o.Auto = true;
+    o.Frame = "object";
+    o.LongSide = 100;
+    o.Report = "-";
+    ASSERT_EQ(Run(o), kExitOk) << err_.str();
+    EXPECT_EQ(Field("focal_source"), "\"exif\"");
+    EXPECT_NEAR(std::stod(Field("aspect_measured")) / s.AspectRatio, 1.0, 0.003);
+
+    s.Photo.Exif.clear();
+    WritePhoto(Path("bare.png"), s.Photo);
+    o.Input = Path("bare.png");
+    o.Auto = false;
+    o.Corners = std::vector<double>{};
+    for (const auto& c : s.PixelCorners) o.Corners->insert(o.Corners->end(), {c[0], c[1]});
+    o.PixelCorners = true;
+    o.Aspect = s.AspectRatio;
+    o.AspectText = "W:H";
+    ASSERT_EQ(Run(o), kExitOk) << err_.str();
+    EXPECT_EQ(Field("focal_source"), "\"proportions\"");
+    EXPECT_NEAR(std::stod(Field("focal_ratio")) / s.FocalRatio, 1.0, 0.01);
+    const TPhoto out = ReadPhoto(o.Output);
+    EXPECT_LE(std::abs(out.Width - out.Height * s.AspectRatio), 1.0);
+  }
+}
+
 TEST(BatchArguments, OptionsAndTheirMistakes) {
   const TBatchOptions o = ParseBatchArguments(
       {"--corners=1,2,3,4,5,6,7,8", "--crop", "55", "--nearest", "--quality", "80", "--report", "-", "a.jpg", "b.png"});
@@ -373,6 +570,9 @@ TEST(BatchArguments, OptionsAndTheirMistakes) {
   EXPECT_TRUE(o.Nearest);
   EXPECT_EQ(o.Quality, 80);
   EXPECT_TRUE(ParseBatchArguments({"--help"}).Help);
+  EXPECT_DOUBLE_EQ(ParseAspect("16:9"), 16.0 / 9);
+  EXPECT_DOUBLE_EQ(ParseAspect("Letter"), 8.5 / 11);
+  EXPECT_DOUBLE_EQ(ParseAspect("square"), 1.0);
 
   const std::vector<std::pair<std::vector<std::string>, std::string>> bad = {
       {{"--corners", "1,2,3,4,5,6,7,nan", "a", "b"}, "\"nan\" is not a finite number"},
@@ -382,9 +582,19 @@ TEST(BatchArguments, OptionsAndTheirMistakes) {
       {{"--corners", "1,2,3,4,5,6,7,8", "--quality", "101", "a", "b"}, "--quality must be"},
       {{"--corners", "1,2,3,4,5,6,7,8", "a"}, "give the input photo and the output file"},
       {{"a", "b"}, "no corners"},
+      {{"--auto", "--corners", "1,2,3,4,5,6,7,8", "a", "b"}, "--auto finds the corners itself"},
       {{"--corners", "1,2,3,4,5,6,7,8", "--pixel-corners", "1,2,3,4,5,6,7,8", "a", "b"}, "give the corners once"},
       {{"--frobnicate", "a", "b"}, "unknown option --frobnicate"},
       {{"--crop"}, "--crop needs a value"},
+      {{"--corners", "1,2,3,4,5,6,7,8", "--focal-ratio", "0", "a", "b"}, "--focal-ratio must be a positive number"},
+      {{"--corners", "1,2,3,4,5,6,7,8", "--focal-35mm", "x", "a", "b"}, "--focal-35mm must be a positive number"},
+      {{"--corners", "1,2,3,4,5,6,7,8", "--focal-ratio", "1", "--focal-35mm", "50", "a", "b"}, "focal length once"},
+      {{"--corners", "1,2,3,4,5,6,7,8", "--aspect", "a9", "a", "b"}, "--aspect takes W:H"},
+      {{"--corners", "1,2,3,4,5,6,7,8", "--aspect", "4:0", "a", "b"}, "--aspect takes W:H"},
+      {{"--corners", "1,2,3,4,5,6,7,8", "--frame", "page", "a", "b"}, "--frame takes photo or object"},
+      {{"--corners", "1,2,3,4,5,6,7,8", "--long-side", "500", "a", "b"}, "need --frame object"},
+      {{"--corners", "1,2,3,4,5,6,7,8", "--frame", "object", "--size", "500", "a", "b"}, "--size takes WIDTHxHEIGHT"},
+      {{"--corners", "1,2,3,4,5,6,7,8", "--frame", "object", "--size", "5x0", "a", "b"}, "--size height must be"},
   };
   for (const auto& [args, message] : bad) {
     try {

@@ -212,3 +212,130 @@ TEST(CameraSolverTest, RandomPosesRecoverFocalRatioAndSideRatio) {
 
 }  // namespace
 }  // namespace planora
+
+// ---- known focal length, known proportions
+
+namespace planora {
+namespace {
+
+// The four corners a, b, c, d (upper right, upper left, lower left, lower
+// right) of a w x h rectangle turned by `pitch` about the horizontal axis and
+// `yaw` about the vertical one, its centre `distance` in front of a camera
+// of focal length f (pixels), shifted by (dx, dy) on the picture.
+Quad Photograph(double w, double h, double pitch, double yaw, double distance, double f, double dx = 0,
+                double dy = 0) {
+  const double local[4][2] = {{w / 2, -h / 2}, {-w / 2, -h / 2}, {-w / 2, h / 2}, {w / 2, h / 2}};
+  Quad q{};
+  for (int k = 0; k < 4; ++k) {
+    double x = local[k][0], y = local[k][1], z = 0;
+    // About the vertical axis, then about the horizontal one.
+    const double x1 = x * std::cos(yaw) + z * std::sin(yaw), z1 = -x * std::sin(yaw) + z * std::cos(yaw);
+    const double y2 = y * std::cos(pitch) - z1 * std::sin(pitch), z2 = y * std::sin(pitch) + z1 * std::cos(pitch);
+    x = x1 + dx * distance / f;
+    y = y2 + dy * distance / f;
+    z = z2 + distance;
+    q.x[k] = f * x / z;
+    q.y[k] = f * y / z;
+  }
+  return q;
+}
+
+void Corners(const Quad& q, double c[4][2]) {
+  for (int k = 0; k < 4; ++k) {
+    c[k][0] = q.x[k];
+    c[k][1] = q.y[k];
+  }
+}
+
+TEST(CameraKnownFocal, EstimateAndItsUncertaintyFollowHowWellTheCornersTellIt) {
+  const double f = 3500, diagonal = 5000;
+  double c[4][2];
+  // Turned about both axes: found, the truth, and firm.
+  Corners(Photograph(2000, 1400, 0.5, 0.6, 5000, f), c);
+  const TFocalEstimate firm = EstimateFocalFromCorners(c, diagonal);
+  ASSERT_TRUE(firm.Found);
+  EXPECT_NEAR(firm.Ratio, f / diagonal, 1e-9);
+  EXPECT_GT(firm.Uncertainty, 0.0);
+  EXPECT_TRUE(firm.WellDetermined());
+
+  // A little yaw only: still a solution, but half a pixel moves it a lot.
+  Corners(Photograph(2000, 1400, 0.5, 0.004, 5000, f), c);
+  const TFocalEstimate loose = EstimateFocalFromCorners(c, diagonal);
+  EXPECT_GT(loose.Uncertainty, 10 * firm.Uncertainty);
+  EXPECT_FALSE(loose.WellDetermined());
+
+  // About one axis only, and square-on: no estimate at all.
+  Corners(Photograph(2000, 1400, 0.5, 0.0, 5000, f), c);
+  EXPECT_FALSE(EstimateFocalFromCorners(c, diagonal).Found);
+  EXPECT_FALSE(EstimateFocalFromCorners(c, diagonal).WellDetermined());
+  Corners(Photograph(2000, 1400, 0.0, 0.0, 5000, f, 300, -200), c);
+  const TFocalEstimate squareOn = EstimateFocalFromCorners(c, diagonal);
+  EXPECT_FALSE(squareOn.Found);
+  EXPECT_EQ(squareOn.Ratio, 1.0);
+
+  EXPECT_NEAR(FocalRatioFrom35mm(43.2666), 1.0, 1e-5);
+}
+
+TEST(CameraKnownFocal, TheTrueFocalGivesTheTrueProportionsWhereTheCornersCannot) {
+  const double f = 2800;
+  TCameraSolver cam = Picture();
+  const Quad q = Photograph(2970, 2100, 0.7, 0.0, 6000, f, 0, 150);
+  Set(cam, q);
+  cam.FocalRatio = 1.0;
+  ASSERT_TRUE(cam.SolveCamera());
+  EXPECT_FALSE(cam.EstimateFocalRatio());  // the fallback, ratio 1
+  const double fallback = cam.MarkedAspectRatio();
+  EXPECT_GT(std::abs(fallback / (2970.0 / 2100) - 1), 0.05);
+  cam.FocalRatio = f / cam.Diagonal;
+  ASSERT_TRUE(cam.SolveCamera());
+  EXPECT_NEAR(cam.MarkedAspectRatio(), 2970.0 / 2100, 1e-9);
+}
+
+TEST(CameraKnownProportions, TheFocalSolvedFromTheProportionsIsTheTrueOne) {
+  TCameraSolver cam = Picture();
+  const struct {
+    double pitch, yaw, f, dx, dy;
+  } poses[] = {{0.7, 0.0, 2800, 0, 150}, {0.0, -0.6, 4200, -300, 0}, {0.45, 0.5, 3500, 100, 80}, {-0.3, 0.2, 6000, 0, 0}};
+  for (const auto& p : poses) {
+    SCOPED_TRACE(p.f);
+    Set(cam, Photograph(2100, 2970, p.pitch, p.yaw, 7000, p.f, p.dx, p.dy));
+    cam.FocalRatio = 1.0;
+    ASSERT_TRUE(cam.SolveCamera());
+    double ratio = 0;
+    ASSERT_TRUE(cam.FocalRatioForAspect(2100.0 / 2970, ratio));
+    EXPECT_NEAR(ratio * cam.Diagonal, p.f, p.f * 1e-9);
+  }
+  // Square-on every focal length gives the same proportions: none is solved,
+  // and proportions no focal length can give are refused as well.
+  Set(cam, kDefault);
+  cam.FocalRatio = 1.0;
+  ASSERT_TRUE(cam.SolveCamera());
+  double ratio = 7;
+  EXPECT_FALSE(cam.FocalRatioForAspect(1.0, ratio));
+  Set(cam, Photograph(2100, 2970, 0.7, 0, 7000, 2800));
+  ASSERT_TRUE(cam.SolveCamera());
+  EXPECT_FALSE(cam.FocalRatioForAspect(5.0, ratio));  // wider than even f = 0 makes it
+  EXPECT_FALSE(cam.FocalRatioForAspect(0.0, ratio));
+  EXPECT_EQ(ratio, 7);
+}
+
+TEST(CameraKnownProportions, ImposedProportionsAreExactAndTheProjectionsStayInverse) {
+  TCameraSolver cam = Picture();
+  Set(cam, kTilted);
+  cam.FocalRatio = 0.9;  // not the true 0.7: the measured proportions are off
+  ASSERT_TRUE(cam.SolveCamera());
+  ASSERT_GT(std::abs(cam.MarkedAspectRatio() - 10.0 / 7), 0.01);
+  ASSERT_TRUE(cam.ImposeAspectRatio(10.0 / 7));
+  EXPECT_NEAR(cam.MarkedAspectRatio(), 10.0 / 7, 1e-12);
+  double s = 0, t = 0, x = 0, y = 0;
+  ASSERT_TRUE(cam.ImageToPlane(-300.5, 211.25, s, t));
+  ASSERT_TRUE(cam.PlaneToImage(s, t, x, y));
+  EXPECT_NEAR(x, -300.5, 1e-9);
+  EXPECT_NEAR(y, 211.25, 1e-9);
+  EXPECT_FALSE(cam.ImposeAspectRatio(-1));
+  TCameraSolver unsolved = Picture();
+  EXPECT_FALSE(unsolved.ImposeAspectRatio(1.0));
+}
+
+}  // namespace
+}  // namespace planora

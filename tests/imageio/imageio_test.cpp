@@ -18,7 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "apps/imageio/metadata.h"
 #include "platform/sysutils.h"
+
+#include <cmath>
+#include <exiv2/exiv2.hpp>
 
 // The largest single operator-new request while tracking is on: shows that
 // an absurd header is refused before the pixel buffer is asked for.
@@ -542,6 +546,67 @@ TEST_F(ImageIoTest, FailedWritesLeaveNothingBehindAndTheTargetUntouched) {
   umask(mask);
   stat(Path("new.bmp").c_str(), &st);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+}  // namespace
+}  // namespace planora
+
+// ---- EXIF through the metadata library
+
+namespace planora {
+namespace {
+
+TEST(ExifMetadata, FocalLengthFromTheFocalPlaneOrThe35mmEquivalent) {
+  // 4.5 mm at 250 px/mm on a 4000 x 3000 sensor picture: 1125 px, ratio 0.225.
+  TBytes exif;
+  SetExifFocalLength(exif, 4.5, 250, 4000, 3000);
+  ASSERT_TRUE(ExifFocalRatio(exif, 4000, 3000).has_value());
+  EXPECT_NEAR(*ExifFocalRatio(exif, 4000, 3000), 0.225, 1e-6);
+  // A copy resized to half and turned on its side: the same ratio.
+  EXPECT_NEAR(*ExifFocalRatio(exif, 1500, 2000), 0.225, 1e-6);
+
+  // Added to a camera's block (big-endian, with orientation): both kept.
+  TBytes camera = ExifBlock(false, 6);
+  SetExifFocalLength(camera, 4.5, 250, 4000, 3000);
+  EXPECT_EQ(ExifOrientation(camera), 6);
+  ResetExifOrientation(camera);
+  EXPECT_EQ(ExifOrientation(camera), 1);
+  EXPECT_NEAR(*ExifFocalRatio(camera, 4000, 3000), 0.225, 1e-6);
+
+  // Without the focal plane resolution the 35 mm equivalent (whole mm) is used.
+  TBytes only35;
+  {
+    Exiv2::ExifData data;
+    data["Exif.Photo.FocalLengthIn35mmFilm"] = std::uint16_t{28};
+    data["Exif.Photo.FocalLength"] = Exiv2::Rational(45, 10);
+    Exiv2::Blob blob;
+    Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, data);
+    only35.assign(blob.begin(), blob.end());
+  }
+  EXPECT_NEAR(*ExifFocalRatio(only35, 4000, 3000), 28 / std::hypot(36.0, 24.0), 1e-12);
+
+  // No focal length, or a block that is no EXIF at all: nothing, and no throw.
+  EXPECT_FALSE(ExifFocalRatio(ExifBlock(true, 3), 4000, 3000).has_value());
+  TBytes junk = {'I', 'I', 42, 0, 0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3};
+  EXPECT_FALSE(ExifFocalRatio(junk, 4000, 3000).has_value());
+  EXPECT_EQ(ExifOrientation(junk), 1);
+  const TBytes before = junk;
+  ResetExifOrientation(junk);
+  EXPECT_EQ(junk, before);
+}
+
+TEST_F(ImageIoTest, FocalLengthTravelsWithTheEXIFOfJPEGAndPNG) {
+  TPhoto p;
+  p.Width = 40;
+  p.Height = 30;
+  p.Pixels.assign(40 * 30 * 3, 128);
+  SetExifFocalLength(p.Exif, 6.0, 10.0, 40, 30);  // 60 px on a 50 px diagonal
+  for (const char* name : {"f.jpg", "f.png"}) {
+    WritePhoto(Path(name), p);
+    const TPhoto back = ReadPhoto(Path(name));
+    ASSERT_TRUE(ExifFocalRatio(back.Exif, back.Width, back.Height).has_value()) << name;
+    EXPECT_NEAR(*ExifFocalRatio(back.Exif, back.Width, back.Height), 1.2, 1e-6) << name;
+  }
 }
 
 }  // namespace

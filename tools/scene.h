@@ -1,0 +1,45 @@
+// Generated test photos: a flat rectangular object (a sheet, a card, a
+// screen) lying on a textured plane, photographed by a pinhole camera in a
+// random pose, with uneven light, blur, sensor noise and, sometimes, a thumb
+// over one corner. Every number behind a photo is known, so detection and
+// rectification can be measured against the truth.
+//
+// Photos are the same for the same seed on a given standard library (the
+// noise comes from std::normal_distribution).
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "apps/imageio/imageio.h"
+
+namespace planora::scene {
+
+struct TSceneOptions {
+  int Width = 960;
+  int Height = 720;
+  std::uint32_t Seed = 1;
+  // Turned about the horizontal axis only (no yaw, no roll): the pose for
+  // which the corners alone cannot tell the focal length.
+  bool OneAxis = false;
+  // Allows a thumb over one corner (in about a quarter of the photos).
+  bool Occlusion = true;
+};
+
+struct TScene {
+  planora::TPhoto Photo;  // with the true focal length in its EXIF block
+  // Corners a, b, c, d (upper right, upper left, lower left, lower right as
+  // seen) in photo pixels: column, row, the pixel centre at whole numbers.
+  std::array<std::array<double, 2>, 4> PixelCorners{};
+  // The same in the camera solver's world units (pixels from the centre,
+  // with the window's spacing of width / (width - 1)).
+  std::array<std::array<double, 2>, 4> Corners{};
+  double FocalRatio = 1.0;   // focal length over the picture diagonal
+  double AspectRatio = 1.0;  // the object's width over its height
+  bool Occluded = false;     // a corner lies under the thumb
+  double BlurSigma = 0, NoiseSigma = 0;
+};
+
+TScene Render(const TSceneOptions& options);
+
+}  // namespace planora::scene
