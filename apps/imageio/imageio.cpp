@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "apps/imageio/codecs.h"
+#include "platform/atomicfile.h"
 #include "platform/sysutils.h"
 
 namespace planora {
@@ -264,71 +265,6 @@ bool FormatFromName(const std::string& path, TOutFormat& format) {
 }
 
 
-// The temporary file beside the target; removed unless Commit() renamed it.
-class TTempFile {
- public:
-  TTempFile(const std::string& target, const std::string& folder, const std::string& name) : Target(target) {
-    Path = folder + "/." + name + ".XXXXXX";
-    Fd = ::mkostemp(Path.data(), O_CLOEXEC);
-    if (Fd < 0) FailWrite(target, "cannot create a file in the folder \"" + folder + "\": " + ErrnoText(errno));
-  }
-  TTempFile(const TTempFile&) = delete;
-  TTempFile& operator=(const TTempFile&) = delete;
-  ~TTempFile() {
-    if (Fd >= 0) ::close(Fd);
-    if (!Committed) ::unlink(Path.c_str());
-  }
-  int Descriptor() const { return Fd; }
-
-  void Commit(const std::string& folder) {
-    // mkstemp makes the file private; give it the old file's permissions, or
-    // those any newly created file would get. A file system without modes
-    // refusing this is no reason to lose the photo.
-    struct stat st {};
-    (void)::fchmod(Fd, ::stat(Target.c_str(), &st) == 0 ? (st.st_mode & 07777) : static_cast<mode_t>(NewFileMode()));
-    if (::fsync(Fd) != 0) FailWrite(Target, "cannot flush it to disk: " + ErrnoText(errno));
-    const int fd = Fd;
-    Fd = -1;
-    if (::close(fd) != 0) FailWrite(Target, ErrnoText(errno));
-    if (::rename(Path.c_str(), Target.c_str()) != 0) FailWrite(Target, "cannot replace it: " + ErrnoText(errno));
-    Committed = true;
-    // Make the rename itself durable; the photo is complete either way, so
-    // this is best effort.
-    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-      (void)::fsync(dirFd);
-      ::close(dirFd);
-    }
-  }
-
- private:
-  std::string Target;
-  std::string Path;
-  int Fd = -1;
-  bool Committed = false;
-};
-
-struct TTarget {
-  std::string Folder, Name;
-};
-
-// The folder and name of a file about to be written, after checking that
-// the folder exists and the name is not a folder.
-TTarget CheckTarget(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  TTarget t;
-  t.Folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  t.Name = slash == std::string::npos ? path : path.substr(slash + 1);
-  struct stat st {};
-  if (::stat(t.Folder.c_str(), &st) != 0) {
-    if (errno == ENOENT || errno == ENOTDIR) FailWrite(path, "the folder \"" + t.Folder + "\" does not exist");
-    FailWrite(path, "the folder \"" + t.Folder + "\" cannot be reached: " + ErrnoText(errno));
-  }
-  if (!S_ISDIR(st.st_mode)) FailWrite(path, "\"" + t.Folder + "\" is not a folder");
-  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) FailWrite(path, "it is a folder");
-  return t;
-}
-
 struct TFileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
@@ -338,7 +274,7 @@ struct TFileCloser {
 template <typename Encode>
 void EncodeThroughStream(const std::string& path, int fd, Encode encode) {
   const int copy = ::dup(fd);
-  if (copy < 0) FailWrite(path, ErrnoText(errno));
+  if (copy < 0) FailWrite(path, WriteErrorText(errno));
   std::unique_ptr<std::FILE, TFileCloser> file(::fdopen(copy, "wb"));
   if (!file) {
     const int error = errno;
@@ -348,9 +284,9 @@ void EncodeThroughStream(const std::string& path, int fd, Encode encode) {
   errno = 0;  // so that a failure without a cause of its own is not blamed on an old one
   encode(file.get());
   if (std::fflush(file.get()) != 0 || std::ferror(file.get()))
-    FailWrite(path, ErrnoText(errno != 0 ? errno : EIO));
+    FailWrite(path, WriteErrorText(errno != 0 ? errno : EIO));
   std::FILE* f = file.release();
-  if (std::fclose(f) != 0) FailWrite(path, ErrnoText(errno));
+  if (std::fclose(f) != 0) FailWrite(path, WriteErrorText(errno));
 }
 
 }  // namespace
@@ -367,44 +303,37 @@ void WritePhoto(const std::string& path, const TPhoto& photo, const TWriteOption
   if (format == TOutFormat::Jpeg && (options.JpegQuality < 1 || options.JpegQuality > 100))
     FailWrite(path, "JPEG quality " + std::to_string(options.JpegQuality) + " is outside 1..100");
 
-  const TTarget target = CheckTarget(path);
-  TTempFile temp(path, target.Folder, target.Name);
-  const std::string& folder = target.Folder;
+  TAtomicFile file(path, "");
+  const int fd = file.Descriptor();
   switch (format) {
     case TOutFormat::Jpeg:
-      EncodeThroughStream(path, temp.Descriptor(),
-                          [&](std::FILE* f) { EncodeJpeg(path, f, photo, options.JpegQuality); });
+      EncodeThroughStream(path, fd, [&](std::FILE* f) { EncodeJpeg(path, f, photo, options.JpegQuality); });
       break;
     case TOutFormat::Png:
-      EncodeThroughStream(path, temp.Descriptor(), [&](std::FILE* f) { EncodePng(path, f, photo); });
+      EncodeThroughStream(path, fd, [&](std::FILE* f) { EncodePng(path, f, photo); });
       break;
     case TOutFormat::Bmp:
-      EncodeThroughStream(path, temp.Descriptor(), [&](std::FILE* f) { EncodeBmp(path, f, photo); });
+      EncodeThroughStream(path, fd, [&](std::FILE* f) { EncodeBmp(path, f, photo); });
       break;
     case TOutFormat::Ppm:
-      EncodeThroughStream(path, temp.Descriptor(), [&](std::FILE* f) { EncodePpm(path, f, photo); });
+      EncodeThroughStream(path, fd, [&](std::FILE* f) { EncodePpm(path, f, photo); });
       break;
     case TOutFormat::Tiff:
-      EncodeTiff(path, temp.Descriptor(), photo);
+      // libtiff goes back to the header once the data is written.
+      if (!file.Seekable()) FailWrite(path, "a TIFF file can only be written to a regular file, not a pipe");
+      EncodeTiff(path, fd, photo);
       break;
   }
-  temp.Commit(folder);
+  file.Commit();
 }
 
-void WriteFileAtomically(const std::string& path, const std::string& bytes) {
+std::string PhotoTargetProblem(const std::string& path) {
   using namespace imageio;
-  const TTarget target = CheckTarget(path);
-  TTempFile temp(path, target.Folder, target.Name);
-  const char* p = bytes.data();
-  std::size_t left = bytes.size();
-  while (left > 0) {
-    const ssize_t n = ::write(temp.Descriptor(), p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) FailWrite(path, ErrnoText(errno));
-    p += n;
-    left -= static_cast<std::size_t>(n);
-  }
-  temp.Commit(target.Folder);
+  TOutFormat format{};
+  if (!FormatFromName(path, format)) return "unknown output format, use .jpg, .png, .tif, .bmp or .ppm";
+  return WriteTargetProblem(path);
 }
+
+void WriteFileAtomically(const std::string& path, const std::string& bytes) { ReplaceFileAtomically(path, bytes, ""); }
 
 }  // namespace planora

@@ -17,6 +17,7 @@
 #include <jerror.h>
 
 #include "apps/imageio/codecs.h"
+#include "platform/atomicfile.h"
 
 namespace planora::imageio {
 namespace {
@@ -64,10 +65,31 @@ void InitErrorManager(TJpegError& err) {
 
 constexpr std::size_t kExifHeaderSize = 6;  // "Exif\0\0"
 
-bool RunDecode(jpeg_decompress_struct& cinfo, TJpegError& err, const TBytes& data, TPhoto& photo,
-               const std::string& path, const TReadLimits& limits) {
+// A progressive photo from a camera or an editor has about ten scans; each
+// scan makes the decoder go over the whole picture again, so a file that
+// repeats a tiny scan thousands of times costs minutes for nothing.
+constexpr int kMaxScans = 256;
+
+struct TScanCounter {
+  jpeg_progress_mgr Pub;
+  bool TooMany = false;
+};
+
+void CountScans(j_common_ptr cinfo) {
+  auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+  if (d->input_scan_number > kMaxScans) {
+    reinterpret_cast<TScanCounter*>(cinfo->progress)->TooMany = true;
+    std::snprintf(reinterpret_cast<TJpegError*>(cinfo->err)->Message, JMSG_LENGTH_MAX,
+                  "it has more than %d scans, far more than any photo needs", kMaxScans);
+    std::longjmp(reinterpret_cast<TJpegError*>(cinfo->err)->Jump, 1);
+  }
+}
+
+bool RunDecode(jpeg_decompress_struct& cinfo, TJpegError& err, jpeg_progress_mgr* progress, const TBytes& data,
+               TPhoto& photo, const std::string& path, const TReadLimits& limits) {
   if (setjmp(err.Jump)) return false;
   jpeg_create_decompress(&cinfo);
+  cinfo.progress = progress;
   jpeg_mem_src(&cinfo, data.data(), static_cast<unsigned long>(data.size()));
   jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
   jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
@@ -196,8 +218,14 @@ TPhoto DecodeJpeg(const std::string& path, const TBytes& data, const TReadLimits
     source = &patched;
   }
   TPhoto photo;
-  if (!RunDecode(cinfo, err, *source, photo, path, limits))
+  TScanCounter counter{};
+  counter.Pub.progress_monitor = CountScans;
+  if (!RunDecode(cinfo, err, &counter.Pub, *source, photo, path, limits)) {
+    if (counter.TooMany)
+      FailRead(path, "is refused: it has more than " + std::to_string(kMaxScans) +
+                         " progressive scans, far more than any photo needs");
     FailRead(path, std::string("is damaged or truncated (") + err.Message + ")");
+  }
   return photo;
 }
 
@@ -211,7 +239,7 @@ void EncodeJpeg(const std::string& path, std::FILE* file, const TPhoto& photo, i
     ~TGuard() { jpeg_destroy_compress(&Info); }
   } guard{cinfo};
   if (!RunEncode(cinfo, err, file, photo, quality)) {
-    if (err.Pub.msg_code == JERR_FILE_WRITE && err.Errno != 0) FailWrite(path, std::strerror(err.Errno));
+    if (err.Pub.msg_code == JERR_FILE_WRITE && err.Errno != 0) FailWrite(path, WriteErrorText(err.Errno));
     FailWrite(path, err.Message);
   }
 }

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "apps/imageio/codecs.h"
+#include "platform/atomicfile.h"
 
 namespace planora::imageio {
 namespace {
@@ -194,7 +195,7 @@ void EncodePng(const std::string& path, std::FILE* file, const TPhoto& photo) {
   } guard{png, info};
   if (info == nullptr) FailWrite(path, "out of memory");
   if (!RunEncode(png, info, photo)) {
-    if (state.Errno != 0) FailWrite(path, std::strerror(state.Errno));
+    if (state.Errno != 0) FailWrite(path, WriteErrorText(state.Errno));
     FailWrite(path, state.Message);
   }
 }

@@ -13,23 +13,28 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
 #include <vector>
 
 #include "apps/imageio/codecs.h"
+#include "platform/atomicfile.h"
 
 namespace planora::imageio {
 namespace {
 
 struct TTiffState {
   char Message[512] = "";
+  int Errno = 0;  // errno when the first error was reported: a failed write's cause
 };
 
 int TiffError(TIFF*, void* user, const char* module, const char* format, va_list args) {
   auto* state = static_cast<TTiffState*>(user);
-  if (state->Message[0] == '\0') {  // the first error is the cause; later ones follow from it
+  const int error = errno;
+  if (state->Message[0] == '\0') {
+    state->Errno = error;  // the first error is the cause; later ones follow from it
     char text[400];
     std::vsnprintf(text, sizeof text, format, args);
     std::snprintf(state->Message, sizeof state->Message, "%s%s%s", module != nullptr ? module : "",
@@ -141,15 +146,22 @@ void EncodeTiff(const std::string& path, int fd, const TPhoto& photo) {
   if (!photo.Icc.empty())
     TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(photo.Icc.size()), photo.Icc.data());
 
+  // libtiff says "Write error at scanline 103"; the system's reason is
+  // what the user can act on (a full disk, above all).
+  const auto fail = [&] {
+    if (state.Errno != 0) FailWrite(path, WriteErrorText(state.Errno));
+    FailWrite(path, Reason(state));
+  };
   const std::size_t stride = static_cast<std::size_t>(photo.Width) * 3;
   std::vector<std::uint8_t> row(stride);
+  errno = 0;
   for (int y = 0; y < photo.Height; ++y) {
     RgbRow(photo, y, row.data());
-    if (TIFFWriteScanline(t, row.data(), static_cast<std::uint32_t>(y), 0) < 0) FailWrite(path, Reason(state));
+    if (TIFFWriteScanline(t, row.data(), static_cast<std::uint32_t>(y), 0) < 0) fail();
   }
-  if (!TIFFWriteDirectory(t)) FailWrite(path, Reason(state));
+  if (!TIFFWriteDirectory(t)) fail();
   tif.reset();  // closes the copy of the descriptor
-  if (state.Message[0] != '\0') FailWrite(path, Reason(state));
+  if (state.Message[0] != '\0') fail();
 }
 
 }  // namespace planora::imageio
