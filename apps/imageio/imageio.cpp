@@ -51,7 +51,100 @@ void CheckSize(const std::string& path, std::int64_t width, std::int64_t height,
 void AllocatePixels(TPhoto& photo, int width, int height) {
   photo.Width = width;
   photo.Height = height;
-  photo.Pixels.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3, 0);
+  photo.Pixels.clear();
+  photo.Pixels.reserve(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
+}
+
+std::uint8_t* PixelRow(TPhoto& photo, int y) {
+  const std::size_t stride = static_cast<std::size_t>(photo.Width) * 3;
+  const std::size_t needed = (static_cast<std::size_t>(y) + 1) * stride;
+  // Within the reserved capacity: no reallocation, the rows stay where they are.
+  if (photo.Pixels.size() < needed) photo.Pixels.resize(needed);
+  return photo.Pixels.data() + static_cast<std::size_t>(y) * stride;
+}
+
+void CompletePixels(TPhoto& photo) {
+  if (photo.Height > 0) PixelRow(photo, photo.Height - 1);
+}
+
+namespace {
+// Metadata before the picture's size is known (EXIF, a profile, XMP): a
+// camera writes well under a megabyte of it.
+constexpr std::int64_t kMetadataAllowance = 64 << 20;
+constexpr std::size_t kReadAhead = 64 << 10;
+}  // namespace
+
+TInput::TInput(std::string path, int fd, bool regular, std::int64_t size)
+    : path_(std::move(path)), fd_(fd), regular_(regular), size_(size), buffer_(kReadAhead),
+      limit_(kMetadataAllowance) {}
+
+void TInput::AllowFor(std::int64_t width, std::int64_t height, std::int64_t bytesPerPixel) {
+  // Compressed data can exceed the raw pixels a little (noise at top
+  // quality, many scans); twice the raw size and the metadata allowance
+  // cover every real file.
+  limit_ = consumed_ + kMetadataAllowance + 2 * width * height * bytesPerPixel;
+}
+
+bool TInput::Fill() {
+  if (eof_) return false;
+  if (begin_ == end_) begin_ = end_ = 0;
+  if (end_ == buffer_.size()) {
+    if (begin_ > 0) {
+      std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+      end_ -= begin_;
+      begin_ = 0;
+    } else {
+      buffer_.resize(buffer_.size() * 2);
+    }
+  }
+  for (;;) {
+    const ssize_t n = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error_ = "cannot be read: " + ErrnoText(errno);
+      eof_ = true;
+      return false;
+    }
+    if (n == 0) {
+      eof_ = true;
+      return false;
+    }
+    end_ += static_cast<std::size_t>(n);
+    return true;
+  }
+}
+
+std::ptrdiff_t TInput::Read(void* out, std::size_t n) {
+  if (!error_.empty()) return -1;
+  if (begin_ == end_ && !Fill()) return error_.empty() ? 0 : -1;
+  n = std::min(n, end_ - begin_);
+  if (consumed_ + static_cast<std::int64_t>(n) > limit_) {
+    error_ = "holds far more data than a photo of its size needs (" + std::to_string(limit_ >> 20) +
+             " MB read); it is damaged or not a photo";
+    return -1;
+  }
+  std::memcpy(out, buffer_.data() + begin_, n);
+  begin_ += n;
+  consumed_ += static_cast<std::int64_t>(n);
+  return static_cast<std::ptrdiff_t>(n);
+}
+
+bool TInput::ReadExactly(void* out, std::size_t n) {
+  auto* p = static_cast<std::uint8_t*>(out);
+  while (n > 0) {
+    const std::ptrdiff_t got = Read(p, n);
+    if (got <= 0) return false;
+    p += got;
+    n -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+const std::uint8_t* TInput::Peek(std::size_t& n) {
+  while (end_ - begin_ < n && Fill()) {
+  }
+  n = std::min(n, end_ - begin_);
+  return buffer_.data() + begin_;
 }
 
 void RgbRow(const TPhoto& photo, int y, std::uint8_t* out) {
@@ -178,9 +271,11 @@ struct TFdCloser {
   ~TFdCloser() { ::close(Fd); }
 };
 
-// The whole file, except for TIFF: libtiff reads that from the path itself,
-// only the parts it needs, so after the first bytes there is no point.
-TBytes ReadPhotoFile(const std::string& path) {
+}  // namespace
+}  // namespace imageio
+
+TPhoto ReadPhoto(const std::string& path, const TReadLimits& limits) {
+  using namespace imageio;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     const int error = errno;
@@ -191,39 +286,21 @@ TBytes ReadPhotoFile(const std::string& path) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) FailRead(path, "cannot be read: " + ErrnoText(errno));
   if (S_ISDIR(st.st_mode)) FailRead(path, "is a folder, not a photo");
-  // A pipe is read to its end; a device such as /dev/zero would never end.
+  // A pipe is read once, in order; a device such as /dev/zero would never end.
   if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode)) FailRead(path, "is not a file");
-  TBytes data;
-  std::uint8_t chunk[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) FailRead(path, "cannot be read: " + ErrnoText(errno));
-    if (n == 0) break;
-    if (data.empty()) {
-      if (Sniff(chunk, static_cast<std::size_t>(n)) == TFormat::Tiff) return TBytes(chunk, chunk + n);
-      if (S_ISREG(st.st_mode)) data.reserve(static_cast<std::size_t>(st.st_size));
-    }
-    data.insert(data.end(), chunk, chunk + n);
-  }
-  return data;
-}
-
-}  // namespace
-}  // namespace imageio
-
-TPhoto ReadPhoto(const std::string& path, const TReadLimits& limits) {
-  using namespace imageio;
-  const TBytes data = ReadPhotoFile(path);
-  if (data.empty()) FailRead(path, "is empty");
+  TInput input(path, fd, S_ISREG(st.st_mode), S_ISREG(st.st_mode) ? st.st_size : -1);
+  std::size_t n = 16;
+  const std::uint8_t* head = input.Peek(n);
+  if (!input.Error().empty()) FailRead(path, input.Error());
+  if (n == 0) FailRead(path, "is empty");
   TPhoto photo;
   int orientation = 1;
-  switch (Sniff(data.data(), data.size())) {
-    case TFormat::Jpeg: photo = DecodeJpeg(path, data, limits); break;
-    case TFormat::Png: photo = DecodePng(path, data, limits); break;
-    case TFormat::Bmp: photo = DecodeBmp(path, data, limits); break;
-    case TFormat::Netpbm: photo = DecodeNetpbm(path, data, limits); break;
-    case TFormat::Tiff: photo = DecodeTiff(path, limits, orientation); break;
+  switch (Sniff(head, n)) {
+    case TFormat::Jpeg: photo = DecodeJpeg(path, input, limits); break;
+    case TFormat::Png: photo = DecodePng(path, input, limits); break;
+    case TFormat::Bmp: photo = DecodeBmp(path, input, limits); break;
+    case TFormat::Netpbm: photo = DecodeNetpbm(path, input, limits); break;
+    case TFormat::Tiff: photo = DecodeTiff(path, input, limits, orientation); break;
     case TFormat::PlainNetpbm:
       FailRead(path, "is a plain-text PPM/PGM; only the binary kinds (P6, P5) are supported");
     case TFormat::Unknown:
