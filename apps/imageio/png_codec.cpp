@@ -136,7 +136,9 @@ bool RunEncode(png_structp png, png_infop info, const TPhoto& photo) {
   png_set_IHDR(png, info, static_cast<png_uint_32>(photo.Width), static_cast<png_uint_32>(photo.Height), 8,
                PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   // libpng copies both and only reads them; the non-const pointers are its API.
-  // A profile libpng finds inconsistent is dropped with a warning.
+  // A profile libpng finds inconsistent (one a JPEG carried, say, that is
+  // only a header) is dropped with a warning, not made a reason to fail.
+  png_set_benign_errors(png, 1);
   if (!photo.Icc.empty())
     png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, photo.Icc.data(),
                  static_cast<png_uint_32>(photo.Icc.size()));

@@ -513,6 +513,7 @@ TBatchOptions ParseBatchArguments(const std::vector<std::string>& args) {
   }
   o.Input = positional[0];
   o.Output = positional[1];
+  if (o.Input.empty() || o.Output.empty()) throw EUsageError("a file name is empty: give the input photo and the output file");
   if (!o.Corners && o.SettingsFile.empty()) throw EUsageError("no corners: give --corners, --pixel-corners or --settings");
   return o;
 }
