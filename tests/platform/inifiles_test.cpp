@@ -174,7 +174,9 @@ TEST_F(IniFileTest, UnwritablePathRaisesAndKeepsTheOldFile) {
     EXPECT_TRUE(ini.Modified());  // still pending for a retry
   }  // and the destructor swallows the same error
 
+#ifndef _WIN32
   // The longest legal name is written: the temporary name does not grow it.
+  // (Windows' ANSI calls stop at 260 bytes of path, so not there.)
   const std::string longName(255, 'n');
   Put(Path(longName), "[Planroa]\nInhash=5\n");
   {
@@ -183,6 +185,7 @@ TEST_F(IniFileTest, UnwritablePathRaisesAndKeepsTheOldFile) {
     ini.UpdateFile();
   }
   EXPECT_EQ(Get(Path(longName)), "[Planroa]" + kNewLine + "Inhash=6" + kNewLine);
+#endif
   fs::create_directory(Path("folder.ini"));  // a folder is never replaced by the file
   {
     TIniFile ini(Path("folder.ini"));
@@ -190,7 +193,11 @@ TEST_F(IniFileTest, UnwritablePathRaisesAndKeepsTheOldFile) {
     EXPECT_THROW(ini.UpdateFile(), EInOutError);
   }
   EXPECT_TRUE(fs::is_empty(Path("folder.ini")));
+#ifndef _WIN32
   EXPECT_EQ(Entries(), (std::set<std::string>{"plain", longName, "folder.ini"}));
+#else
+  EXPECT_EQ(Entries(), (std::set<std::string>{"plain", "folder.ini"}));
+#endif
 }
 
 TEST_F(IniFileTest, GarbageDoesNotStopReading) {
