@@ -173,8 +173,13 @@ TPhoto DecodeTiff(const std::string& path, TInput& input, const TReadLimits& lim
     raster.resize(static_cast<std::size_t>(width) * rows);
     image.row_offset = static_cast<int>(row);
     image.col_offset = 0;
-    if (!TIFFRGBAImageGet(&image, raster.data(), width, rows))
+    if (!TIFFRGBAImageGet(&image, raster.data(), width, rows)) {
+      // libtiff's own words for a short read carry its internal numbers
+      // (scanline 4294967295, a negative count shown unsigned).
+      if (Reason(state).find("Read error") != std::string::npos)
+        FailRead(path, "is truncated: the file ends before the data of its picture does");
       FailRead(path, "is damaged or truncated (" + Reason(state) + ")");
+    }
     const std::uint32_t* in = raster.data();
     for (std::uint32_t r = 0; r < rows; ++r) {
       std::uint8_t* out = PixelRow(photo, static_cast<int>(row + r));

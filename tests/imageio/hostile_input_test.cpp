@@ -228,6 +228,34 @@ TEST_F(HostileInputTest, HeaderOnlyBombsCostAboutWhatTheFileHolds) {
   }
 }
 
+TEST_F(HostileInputTest, ATiffWhoseDataLiesBeyondItsEndIsToldInWords) {
+  // A 4 x 4 grey TIFF whose one strip starts far beyond the end of the file,
+  // and one whose strip is cut short.
+  for (const std::uint32_t offset : {100000u, 130u}) {
+    TBytes tiff = {'I', 'I', 42, 0, 8, 0, 0, 0, 9, 0};
+    const std::uint32_t tags[9][3] = {{256, 4, 4},      {257, 4, 4}, {258, 3, 8}, {259, 3, 1}, {262, 3, 1},
+                                      {273, 4, offset}, {277, 3, 1}, {278, 4, 4}, {279, 4, 16}};
+    for (const auto& t : tags) {
+      const std::uint8_t entry[12] = {static_cast<std::uint8_t>(t[0]), static_cast<std::uint8_t>(t[0] >> 8),
+                                      static_cast<std::uint8_t>(t[1]), 0, 1, 0, 0, 0,
+                                      static_cast<std::uint8_t>(t[2]), static_cast<std::uint8_t>(t[2] >> 8),
+                                      static_cast<std::uint8_t>(t[2] >> 16), static_cast<std::uint8_t>(t[2] >> 24)};
+      tiff.insert(tiff.end(), entry, entry + 12);
+    }
+    tiff.resize(tiff.size() + 4 + 8, 0x80);
+    Put(Path("short.tif"), tiff);
+    try {
+      ReadPhoto(Path("short.tif"));
+      ADD_FAILURE() << offset << ": read";
+    } catch (const EInOutError& e) {
+      EXPECT_NE(e.Message().find("the file ends before the data of its picture does"), std::string::npos)
+          << e.Message();
+      EXPECT_EQ(e.Message().find("18446744"), std::string::npos) << e.Message();
+      EXPECT_EQ(e.Message().find("4294967295"), std::string::npos) << e.Message();
+    }
+  }
+}
+
 TEST_F(HostileInputTest, TheFileIsStreamedWithALimitNeverReadWhole) {
   // A photo followed by 2 GiB of nothing (sparse: nothing on the disk).
   WritePhoto(Path("sparse.jpg"), Noise(64, 48));
