@@ -1,6 +1,6 @@
 // Private to the photo library: the per-format decoders and encoders and the
-// checks they share. imageio.cpp picks the codec, applies the orientation and
-// owns the temporary file.
+// checks they share. imageio.cpp opens the file, picks the codec, applies
+// the orientation and writes through platform/atomicfile.
 #pragma once
 
 #include <cstdint>

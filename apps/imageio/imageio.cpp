@@ -1,5 +1,6 @@
-// The format dispatch, the size checks, the EXIF orientation and the
-// temporary-file writing that all formats share.
+// The format dispatch, the size checks, the EXIF orientation, the open
+// file the decoders pull from and the writing (through platform/atomicfile)
+// that all formats share.
 #include "apps/imageio/imageio.h"
 
 #include <fcntl.h>
