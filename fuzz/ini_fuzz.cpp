@@ -49,7 +49,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     otherBefore = ini.ReadString("Planroa", "Original_Groesse", "<none>");
     ini.ReadInteger(section, key, 0);
     ini.ReadFloat(section, key, 0);
-    ini.WriteString(section, key, value);
+    try {
+      ini.WriteString(section, key, value);
+    } catch (const Exception&) {
+      return 0;  // a name the format cannot hold ("#key", "[key") is refused, as documented
+    }
     try {
       ini.UpdateFile();
     } catch (const EInOutError&) {

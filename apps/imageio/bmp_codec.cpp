@@ -113,8 +113,10 @@ TPhoto DecodeBmp(const std::string& path, TInput& input, const TReadLimits& limi
   }
   const auto readBytes = [&](std::uint8_t* out, std::size_t n) {
     const std::size_t fromPending = std::min(n, pending.size());
-    std::memcpy(out, pending.data(), fromPending);
-    pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(fromPending));
+    if (fromPending > 0) {  // an empty vector's data() may be null, which memcpy must not get
+      std::memcpy(out, pending.data(), fromPending);
+      pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(fromPending));
+    }
     if (!input.ReadExactly(out + fromPending, n - fromPending))
       FailRead(path, !input.Error().empty() ? input.Error() : "is damaged or truncated (the BMP pixel data ends early)");
   };

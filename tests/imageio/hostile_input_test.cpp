@@ -264,6 +264,21 @@ TEST_F(HostileInputTest, ATiffWhoseDataLiesBeyondItsEndIsToldInWords) {
   }
 }
 
+TEST_F(HostileInputTest, ABmpWithAVersion5HeaderReadsItsPixelsAfterTheHeader) {
+  // The 124-byte header editors write today: the pixels start after more
+  // header than the reader's first look takes in (found by the fuzzer).
+  TBytes bmp(14 + 124 + 8, 0);
+  bmp[0] = 'B', bmp[1] = 'M', bmp[10] = 14 + 124, bmp[14] = 124;
+  bmp[18] = 2, bmp[22] = 1, bmp[26] = 1, bmp[28] = 24;
+  const std::uint8_t pixels[8] = {1, 2, 3, 4, 5, 6, 0, 0};  // two pixels and the row's padding
+  std::copy(pixels, pixels + 8, bmp.begin() + 14 + 124);
+  Put(Path("v5.bmp"), bmp);
+  const TPhoto photo = ReadPhoto(Path("v5.bmp"));
+  ASSERT_EQ(photo.Width, 2);
+  ASSERT_EQ(photo.Height, 1);
+  EXPECT_EQ(photo.Pixels, (TBytes{1, 2, 3, 4, 5, 6}));
+}
+
 TEST_F(HostileInputTest, TheFileIsStreamedWithALimitNeverReadWhole) {
   // A photo followed by 2 GiB of nothing (sparse: nothing on the disk).
   WritePhoto(Path("sparse.jpg"), Noise(64, 48));
