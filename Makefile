@@ -23,7 +23,7 @@ JOBS ?= $(shell nproc)
 
 SAMPLE := resources/samples/poster
 
-.PHONY: all deps deps-windows build test test-linux test-scalar run run-batch bench sanitize windows windows-test clean
+.PHONY: all deps deps-windows build test test-linux test-scalar run run-batch bench sanitize windows windows-test clean fuzz
 
 all: build
 
@@ -127,5 +127,25 @@ sanitize: deps
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir build-sanitize --output-on-failure -j $(JOBS)
 
+# The libFuzzer targets (fuzz/), built with clang and both sanitizers in
+# build-fuzz/, each run for FUZZ_SECONDS (default 60) on a corpus that
+# fuzz/make-corpora seeds from the program's own writers. A finding stops
+# the run and leaves the input that caused it in the current folder.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := read_photo ini args
+fuzz: deps
+	@command -v clang++ >/dev/null || { \
+	  if [ "$$(id -u)" = 0 ]; then apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends clang; \
+	  else echo "The fuzz targets need clang. Run:"; echo "  sudo apt-get install -y clang"; exit 1; fi; }
+	cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DPLANORA_FUZZ=ON
+	cmake --build build-fuzz -j $(JOBS) --target planora-fuzz-seeds $(addprefix fuzz_,$(FUZZ_TARGETS))
+	fuzz/make-corpora build-fuzz/corpus build-fuzz/fuzz/planora-fuzz-seeds
+	@for t in $(FUZZ_TARGETS); do \
+	  echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
+	  build-fuzz/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=30 -rss_limit_mb=3000 \
+	    -print_final_stats=1 build-fuzz/corpus/$$t 2>build-fuzz/fuzz_$$t.log || { tail -60 build-fuzz/fuzz_$$t.log; exit 1; }; \
+	  grep -E "^stat::number_of_executed_units|^#[0-9]+ *DONE" build-fuzz/fuzz_$$t.log | tail -2; \
+	done
+
 clean:
-	rm -rf build build-sanitize build-scalar build-windows build-windows64
+	rm -rf build build-sanitize build-scalar build-windows build-windows64 build-fuzz

@@ -148,6 +148,10 @@ std::size_t FindKey(const std::vector<std::string>& lines, std::size_t header, c
 
 }  // namespace
 
+bool TIniFile::SectionExists(const std::string& section) const {
+  return FindSection(lines_, section) < lines_.size();
+}
+
 std::string TIniFile::ReadString(const std::string& section, const std::string& key,
                                  const std::string& fallback) const {
   const std::size_t header = FindSection(lines_, section);

@@ -28,6 +28,8 @@ class TIniFile {
 
   const std::string& FileName() const { return fileName_; }
 
+  bool SectionExists(const std::string& section) const;
+
   // Value text with surrounding blanks removed (and one pair of surrounding
   // double quotes); fallback when the key is missing.
   std::string ReadString(const std::string& section, const std::string& key, const std::string& fallback) const;

@@ -56,8 +56,14 @@ inline double RoundHalfEvenPortable(double x) {
   const double r = std::round(x);
   return std::fabs(r - x) == 0.5 ? 2.0 * std::round(0.5 * x) : r;
 }
+#if defined(__has_builtin)
+#if __has_builtin(__builtin_roundeven)
+#define PLANORA_HAVE_ROUNDEVEN 1
+#endif
+#endif
 inline double RoundHalfEven(double x) {
-#if defined(__GLIBC__)
+  // clang 14 has no such builtin; the portable form gives the same results.
+#if defined(__GLIBC__) && defined(PLANORA_HAVE_ROUNDEVEN)
   return __builtin_roundeven(x);
 #else
   return RoundHalfEvenPortable(x);

@@ -3,6 +3,7 @@
 // The fourth byte of a 32-bit BMP is ignored even when a header calls it
 // alpha: many writers leave it zero, and honouring it would turn their
 // photos white.
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -45,9 +46,16 @@ struct TChannel {
 
 }  // namespace
 
-TPhoto DecodeBmp(const std::string& path, const TBytes& data, const TReadLimits& limits) {
-  const std::size_t size = data.size();
-  const std::uint8_t* b = data.data();
+TPhoto DecodeBmp(const std::string& path, TInput& input, const TReadLimits& limits) {
+  // Enough for every header kind this reads and the masks behind a 40-byte one.
+  std::uint8_t b[kFileHeader + kInfoHeader + 12] = {};
+  std::size_t size = 0;
+  while (size < sizeof b) {
+    const std::ptrdiff_t n = input.Read(b + size, sizeof b - size);
+    if (n < 0) FailRead(path, input.Error());
+    if (n == 0) break;
+    size += static_cast<std::size_t>(n);
+  }
   if (size < kFileHeader + 16) FailRead(path, "is damaged or truncated (the BMP header is incomplete)");
   const std::uint32_t offset = U32(b + 10), headerSize = U32(b + 14);
   std::int64_t width = 0, height = 0;
@@ -73,6 +81,7 @@ TPhoto DecodeBmp(const std::string& path, const TBytes& data, const TReadLimits&
   const bool topDown = height < 0;
   if (topDown) height = -height;
   CheckSize(path, width, height, limits);
+  input.AllowFor(width, height, 4);
 
   // The masks follow a 40-byte header and are part of the longer ones, at
   // the same place either way.
@@ -85,16 +94,42 @@ TPhoto DecodeBmp(const std::string& path, const TBytes& data, const TReadLimits&
 
   const std::uint64_t bytesPerPixel = bits / 8;
   const std::uint64_t stride = (static_cast<std::uint64_t>(width) * bits + 31) / 32 * 4;
+  const std::uint64_t used = static_cast<std::uint64_t>(width) * bytesPerPixel;
+  if (offset < std::min<std::uint64_t>(size, kFileHeader + headerSize))
+    FailRead(path, "is damaged (its pixel data would start inside the BMP header)");
   // The last row's padding is often left out; its pixels must be there.
-  const std::uint64_t needed = offset + stride * (height - 1) + width * bytesPerPixel;
-  if (needed > size) FailRead(path, "is damaged or truncated (the BMP pixel data ends early)");
+  const std::uint64_t needed = offset + stride * (height - 1) + used;
+  if (input.Regular() && needed > static_cast<std::uint64_t>(input.Size()))
+    FailRead(path, "is damaged or truncated (the BMP pixel data ends early)");
+
+  // The header bytes read beyond the header may be pixels already.
+  std::vector<std::uint8_t> pending;
+  if (offset < size) pending.assign(b + offset, b + size);
+  for (std::uint64_t skip = offset > size ? offset - size : 0; skip > 0;) {
+    std::uint8_t junk[4096];
+    const std::ptrdiff_t n = input.Read(junk, static_cast<std::size_t>(std::min<std::uint64_t>(skip, sizeof junk)));
+    if (n <= 0) FailRead(path, n < 0 ? input.Error() : "is damaged or truncated (the BMP pixel data ends early)");
+    skip -= static_cast<std::uint64_t>(n);
+  }
+  const auto readBytes = [&](std::uint8_t* out, std::size_t n) {
+    const std::size_t fromPending = std::min(n, pending.size());
+    if (fromPending > 0) {  // an empty vector's data() may be null, which memcpy must not get
+      std::memcpy(out, pending.data(), fromPending);
+      pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(fromPending));
+    }
+    if (!input.ReadExactly(out + fromPending, n - fromPending))
+      FailRead(path, !input.Error().empty() ? input.Error() : "is damaged or truncated (the BMP pixel data ends early)");
+  };
 
   TPhoto photo;
   AllocatePixels(photo, static_cast<int>(width), static_cast<int>(height));
-  for (std::int64_t y = 0; y < height; ++y) {
-    const std::int64_t stored = topDown ? y : height - 1 - y;
-    const std::uint8_t* in = b + offset + stride * stored;
-    std::uint8_t* out = photo.Pixels.data() + y * width * 3;
+  std::vector<std::uint8_t> row(static_cast<std::size_t>(stride));
+  // Rows go in as stored, so memory follows the data; a bottom-up file is
+  // turned over at the end.
+  for (std::int64_t stored = 0; stored < height; ++stored) {
+    readBytes(row.data(), static_cast<std::size_t>(stored + 1 < height ? stride : used));
+    const std::uint8_t* in = row.data();
+    std::uint8_t* out = PixelRow(photo, static_cast<int>(stored));
     if (bits == 24) {
       std::memcpy(out, in, static_cast<std::size_t>(width) * 3);
     } else if (!bitFields) {
@@ -107,6 +142,13 @@ TPhoto DecodeBmp(const std::string& path, const TBytes& data, const TReadLimits&
         out[2] = red(pixel);
       }
     }
+  }
+  if (!topDown) {
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
+    for (std::int64_t y = 0; y < height / 2; ++y)
+      std::swap_ranges(photo.Pixels.begin() + static_cast<std::ptrdiff_t>(y * rowBytes),
+                       photo.Pixels.begin() + static_cast<std::ptrdiff_t>((y + 1) * rowBytes),
+                       photo.Pixels.begin() + static_cast<std::ptrdiff_t>((height - 1 - y) * rowBytes));
   }
   return photo;
 }

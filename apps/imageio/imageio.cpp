@@ -1,5 +1,6 @@
-// The format dispatch, the size checks, the EXIF orientation and the
-// temporary-file writing that all formats share.
+// The format dispatch, the size checks, the EXIF orientation, the open
+// file the decoders pull from and the writing (through platform/atomicfile)
+// that all formats share.
 #include "apps/imageio/imageio.h"
 
 #include <fcntl.h>
@@ -15,6 +16,7 @@
 
 #include "apps/imageio/codecs.h"
 #include "apps/imageio/metadata.h"
+#include "platform/atomicfile.h"
 #include "platform/sysutils.h"
 
 namespace planora {
@@ -51,7 +53,100 @@ void CheckSize(const std::string& path, std::int64_t width, std::int64_t height,
 void AllocatePixels(TPhoto& photo, int width, int height) {
   photo.Width = width;
   photo.Height = height;
-  photo.Pixels.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3, 0);
+  photo.Pixels.clear();
+  photo.Pixels.reserve(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
+}
+
+std::uint8_t* PixelRow(TPhoto& photo, int y) {
+  const std::size_t stride = static_cast<std::size_t>(photo.Width) * 3;
+  const std::size_t needed = (static_cast<std::size_t>(y) + 1) * stride;
+  // Within the reserved capacity: no reallocation, the rows stay where they are.
+  if (photo.Pixels.size() < needed) photo.Pixels.resize(needed);
+  return photo.Pixels.data() + static_cast<std::size_t>(y) * stride;
+}
+
+void CompletePixels(TPhoto& photo) {
+  if (photo.Height > 0) PixelRow(photo, photo.Height - 1);
+}
+
+namespace {
+// Metadata before the picture's size is known (EXIF, a profile, XMP): a
+// camera writes well under a megabyte of it.
+constexpr std::int64_t kMetadataAllowance = 64 << 20;
+constexpr std::size_t kReadAhead = 64 << 10;
+}  // namespace
+
+TInput::TInput(std::string path, int fd, bool regular, std::int64_t size)
+    : path_(std::move(path)), fd_(fd), regular_(regular), size_(size), buffer_(kReadAhead),
+      limit_(kMetadataAllowance) {}
+
+void TInput::AllowFor(std::int64_t width, std::int64_t height, std::int64_t bytesPerPixel) {
+  // Compressed data can exceed the raw pixels a little (noise at top
+  // quality, many scans); twice the raw size and the metadata allowance
+  // cover every real file.
+  limit_ = consumed_ + kMetadataAllowance + 2 * width * height * bytesPerPixel;
+}
+
+bool TInput::Fill() {
+  if (eof_) return false;
+  if (begin_ == end_) begin_ = end_ = 0;
+  if (end_ == buffer_.size()) {
+    if (begin_ > 0) {
+      std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+      end_ -= begin_;
+      begin_ = 0;
+    } else {
+      buffer_.resize(buffer_.size() * 2);
+    }
+  }
+  for (;;) {
+    const ssize_t n = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error_ = "cannot be read: " + ErrnoText(errno);
+      eof_ = true;
+      return false;
+    }
+    if (n == 0) {
+      eof_ = true;
+      return false;
+    }
+    end_ += static_cast<std::size_t>(n);
+    return true;
+  }
+}
+
+std::ptrdiff_t TInput::Read(void* out, std::size_t n) {
+  if (!error_.empty()) return -1;
+  if (begin_ == end_ && !Fill()) return error_.empty() ? 0 : -1;
+  n = std::min(n, end_ - begin_);
+  if (consumed_ + static_cast<std::int64_t>(n) > limit_) {
+    error_ = "holds far more data than a photo of its size needs (" + std::to_string(limit_ >> 20) +
+             " MB read); it is damaged or not a photo";
+    return -1;
+  }
+  std::memcpy(out, buffer_.data() + begin_, n);
+  begin_ += n;
+  consumed_ += static_cast<std::int64_t>(n);
+  return static_cast<std::ptrdiff_t>(n);
+}
+
+bool TInput::ReadExactly(void* out, std::size_t n) {
+  auto* p = static_cast<std::uint8_t*>(out);
+  while (n > 0) {
+    const std::ptrdiff_t got = Read(p, n);
+    if (got <= 0) return false;
+    p += got;
+    n -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+const std::uint8_t* TInput::Peek(std::size_t& n) {
+  while (end_ - begin_ < n && Fill()) {
+  }
+  n = std::min(n, end_ - begin_);
+  return buffer_.data() + begin_;
 }
 
 void RgbRow(const TPhoto& photo, int y, std::uint8_t* out) {
@@ -142,9 +237,11 @@ struct TFdCloser {
   ~TFdCloser() { ::close(Fd); }
 };
 
-// The whole file, except for TIFF: libtiff reads that from the path itself,
-// only the parts it needs, so after the first bytes there is no point.
-TBytes ReadPhotoFile(const std::string& path) {
+}  // namespace
+}  // namespace imageio
+
+TPhoto ReadPhoto(const std::string& path, const TReadLimits& limits) {
+  using namespace imageio;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     const int error = errno;
@@ -155,39 +252,21 @@ TBytes ReadPhotoFile(const std::string& path) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) FailRead(path, "cannot be read: " + ErrnoText(errno));
   if (S_ISDIR(st.st_mode)) FailRead(path, "is a folder, not a photo");
-  // A pipe is read to its end; a device such as /dev/zero would never end.
+  // A pipe is read once, in order; a device such as /dev/zero would never end.
   if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode)) FailRead(path, "is not a file");
-  TBytes data;
-  std::uint8_t chunk[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) FailRead(path, "cannot be read: " + ErrnoText(errno));
-    if (n == 0) break;
-    if (data.empty()) {
-      if (Sniff(chunk, static_cast<std::size_t>(n)) == TFormat::Tiff) return TBytes(chunk, chunk + n);
-      if (S_ISREG(st.st_mode)) data.reserve(static_cast<std::size_t>(st.st_size));
-    }
-    data.insert(data.end(), chunk, chunk + n);
-  }
-  return data;
-}
-
-}  // namespace
-}  // namespace imageio
-
-TPhoto ReadPhoto(const std::string& path, const TReadLimits& limits) {
-  using namespace imageio;
-  const TBytes data = ReadPhotoFile(path);
-  if (data.empty()) FailRead(path, "is empty");
+  TInput input(path, fd, S_ISREG(st.st_mode), S_ISREG(st.st_mode) ? st.st_size : -1);
+  std::size_t n = 16;
+  const std::uint8_t* head = input.Peek(n);
+  if (!input.Error().empty()) FailRead(path, input.Error());
+  if (n == 0) FailRead(path, "is empty");
   TPhoto photo;
   int orientation = 1;
-  switch (Sniff(data.data(), data.size())) {
-    case TFormat::Jpeg: photo = DecodeJpeg(path, data, limits); break;
-    case TFormat::Png: photo = DecodePng(path, data, limits); break;
-    case TFormat::Bmp: photo = DecodeBmp(path, data, limits); break;
-    case TFormat::Netpbm: photo = DecodeNetpbm(path, data, limits); break;
-    case TFormat::Tiff: photo = DecodeTiff(path, limits, orientation); break;
+  switch (Sniff(head, n)) {
+    case TFormat::Jpeg: photo = DecodeJpeg(path, input, limits); break;
+    case TFormat::Png: photo = DecodePng(path, input, limits); break;
+    case TFormat::Bmp: photo = DecodeBmp(path, input, limits); break;
+    case TFormat::Netpbm: photo = DecodeNetpbm(path, input, limits); break;
+    case TFormat::Tiff: photo = DecodeTiff(path, input, limits, orientation); break;
     case TFormat::PlainNetpbm:
       FailRead(path, "is a plain-text PPM/PGM; only the binary kinds (P6, P5) are supported");
     case TFormat::Unknown:
@@ -230,71 +309,6 @@ bool FormatFromName(const std::string& path, TOutFormat& format) {
 }
 
 
-// The temporary file beside the target; removed unless Commit() renamed it.
-class TTempFile {
- public:
-  TTempFile(const std::string& target, const std::string& folder, const std::string& name) : Target(target) {
-    Path = folder + "/." + name + ".XXXXXX";
-    Fd = ::mkostemp(Path.data(), O_CLOEXEC);
-    if (Fd < 0) FailWrite(target, "cannot create a file in the folder \"" + folder + "\": " + ErrnoText(errno));
-  }
-  TTempFile(const TTempFile&) = delete;
-  TTempFile& operator=(const TTempFile&) = delete;
-  ~TTempFile() {
-    if (Fd >= 0) ::close(Fd);
-    if (!Committed) ::unlink(Path.c_str());
-  }
-  int Descriptor() const { return Fd; }
-
-  void Commit(const std::string& folder) {
-    // mkstemp makes the file private; give it the old file's permissions, or
-    // those any newly created file would get. A file system without modes
-    // refusing this is no reason to lose the photo.
-    struct stat st {};
-    (void)::fchmod(Fd, ::stat(Target.c_str(), &st) == 0 ? (st.st_mode & 07777) : static_cast<mode_t>(NewFileMode()));
-    if (::fsync(Fd) != 0) FailWrite(Target, "cannot flush it to disk: " + ErrnoText(errno));
-    const int fd = Fd;
-    Fd = -1;
-    if (::close(fd) != 0) FailWrite(Target, ErrnoText(errno));
-    if (::rename(Path.c_str(), Target.c_str()) != 0) FailWrite(Target, "cannot replace it: " + ErrnoText(errno));
-    Committed = true;
-    // Make the rename itself durable; the photo is complete either way, so
-    // this is best effort.
-    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-      (void)::fsync(dirFd);
-      ::close(dirFd);
-    }
-  }
-
- private:
-  std::string Target;
-  std::string Path;
-  int Fd = -1;
-  bool Committed = false;
-};
-
-struct TTarget {
-  std::string Folder, Name;
-};
-
-// The folder and name of a file about to be written, after checking that
-// the folder exists and the name is not a folder.
-TTarget CheckTarget(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  TTarget t;
-  t.Folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  t.Name = slash == std::string::npos ? path : path.substr(slash + 1);
-  struct stat st {};
-  if (::stat(t.Folder.c_str(), &st) != 0) {
-    if (errno == ENOENT || errno == ENOTDIR) FailWrite(path, "the folder \"" + t.Folder + "\" does not exist");
-    FailWrite(path, "the folder \"" + t.Folder + "\" cannot be reached: " + ErrnoText(errno));
-  }
-  if (!S_ISDIR(st.st_mode)) FailWrite(path, "\"" + t.Folder + "\" is not a folder");
-  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) FailWrite(path, "it is a folder");
-  return t;
-}
-
 struct TFileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
@@ -304,7 +318,7 @@ struct TFileCloser {
 template <typename Encode>
 void EncodeThroughStream(const std::string& path, int fd, Encode encode) {
   const int copy = ::dup(fd);
-  if (copy < 0) FailWrite(path, ErrnoText(errno));
+  if (copy < 0) FailWrite(path, WriteErrorText(errno));
   std::unique_ptr<std::FILE, TFileCloser> file(::fdopen(copy, "wb"));
   if (!file) {
     const int error = errno;
@@ -314,9 +328,9 @@ void EncodeThroughStream(const std::string& path, int fd, Encode encode) {
   errno = 0;  // so that a failure without a cause of its own is not blamed on an old one
   encode(file.get());
   if (std::fflush(file.get()) != 0 || std::ferror(file.get()))
-    FailWrite(path, ErrnoText(errno != 0 ? errno : EIO));
+    FailWrite(path, WriteErrorText(errno != 0 ? errno : EIO));
   std::FILE* f = file.release();
-  if (std::fclose(f) != 0) FailWrite(path, ErrnoText(errno));
+  if (std::fclose(f) != 0) FailWrite(path, WriteErrorText(errno));
 }
 
 }  // namespace
@@ -333,44 +347,37 @@ void WritePhoto(const std::string& path, const TPhoto& photo, const TWriteOption
   if (format == TOutFormat::Jpeg && (options.JpegQuality < 1 || options.JpegQuality > 100))
     FailWrite(path, "JPEG quality " + std::to_string(options.JpegQuality) + " is outside 1..100");
 
-  const TTarget target = CheckTarget(path);
-  TTempFile temp(path, target.Folder, target.Name);
-  const std::string& folder = target.Folder;
+  TAtomicFile file(path, "");
+  const int fd = file.Descriptor();
   switch (format) {
     case TOutFormat::Jpeg:
-      EncodeThroughStream(path, temp.Descriptor(),
-                          [&](std::FILE* f) { EncodeJpeg(path, f, photo, options.JpegQuality); });
+      EncodeThroughStream(path, fd, [&](std::FILE* f) { EncodeJpeg(path, f, photo, options.JpegQuality); });
       break;
     case TOutFormat::Png:
-      EncodeThroughStream(path, temp.Descriptor(), [&](std::FILE* f) { EncodePng(path, f, photo); });
+      EncodeThroughStream(path, fd, [&](std::FILE* f) { EncodePng(path, f, photo); });
       break;
     case TOutFormat::Bmp:
-      EncodeThroughStream(path, temp.Descriptor(), [&](std::FILE* f) { EncodeBmp(path, f, photo); });
+      EncodeThroughStream(path, fd, [&](std::FILE* f) { EncodeBmp(path, f, photo); });
       break;
     case TOutFormat::Ppm:
-      EncodeThroughStream(path, temp.Descriptor(), [&](std::FILE* f) { EncodePpm(path, f, photo); });
+      EncodeThroughStream(path, fd, [&](std::FILE* f) { EncodePpm(path, f, photo); });
       break;
     case TOutFormat::Tiff:
-      EncodeTiff(path, temp.Descriptor(), photo);
+      // libtiff goes back to the header once the data is written.
+      if (!file.Seekable()) FailWrite(path, "a TIFF file can only be written to a regular file, not a pipe");
+      EncodeTiff(path, fd, photo);
       break;
   }
-  temp.Commit(folder);
+  file.Commit();
 }
 
-void WriteFileAtomically(const std::string& path, const std::string& bytes) {
+std::string PhotoTargetProblem(const std::string& path) {
   using namespace imageio;
-  const TTarget target = CheckTarget(path);
-  TTempFile temp(path, target.Folder, target.Name);
-  const char* p = bytes.data();
-  std::size_t left = bytes.size();
-  while (left > 0) {
-    const ssize_t n = ::write(temp.Descriptor(), p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) FailWrite(path, ErrnoText(errno));
-    p += n;
-    left -= static_cast<std::size_t>(n);
-  }
-  temp.Commit(target.Folder);
+  TOutFormat format{};
+  if (!FormatFromName(path, format)) return "unknown output format, use .jpg, .png, .tif, .bmp or .ppm";
+  return WriteTargetProblem(path);
 }
+
+void WriteFileAtomically(const std::string& path, const std::string& bytes) { ReplaceFileAtomically(path, bytes, ""); }
 
 }  // namespace planora

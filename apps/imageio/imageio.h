@@ -51,13 +51,17 @@ TPhoto ReadPhoto(const std::string& path, const TReadLimits& limits = {});
 
 // Writes the photo in the format its extension names (.jpg/.jpeg, .png,
 // .tif/.tiff, .bmp, .ppm, in any case). EXIF and ICC go into JPEG and PNG;
-// TIFF gets the ICC profile only. The data goes to a temporary file beside
-// the target that replaces it by rename, so a failure leaves the target as
-// it was and no half-written file behind.
+// TIFF gets the ICC profile only. The file is written by the rule of
+// platform/atomicfile.h: a failure leaves the target as it was and no
+// half-written file behind; a device or FIFO is written into, not replaced.
 void WritePhoto(const std::string& path, const TPhoto& photo, const TWriteOptions& options = {});
 
-// Any file (a report, say) written the same safe way: a temporary file
-// beside the target, renamed over it once complete.
+// Why a photo cannot be written to path, in words (its name has no known
+// format, its folder is missing, it is read-only, a folder, a link of
+// another user ...), or "" when it can be tried: checked before any work.
+std::string PhotoTargetProblem(const std::string& path);
+
+// Any file (a report, say) written by the same rule: see platform/atomicfile.h.
 void WriteFileAtomically(const std::string& path, const std::string& bytes);
 
 }  // namespace planora

@@ -5,6 +5,7 @@
 // point. That function never holds an object with a destructor across a
 // libjpeg call (the longjmp would skip it); the decompressor, the error
 // manager and the photo all live in the caller's frame.
+#include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include <jerror.h>
 
 #include "apps/imageio/codecs.h"
+#include "platform/atomicfile.h"
 
 namespace planora::imageio {
 namespace {
@@ -64,15 +66,92 @@ void InitErrorManager(TJpegError& err) {
 
 constexpr std::size_t kExifHeaderSize = 6;  // "Exif\0\0"
 
-bool RunDecode(jpeg_decompress_struct& cinfo, TJpegError& err, const TBytes& data, TPhoto& photo,
-               const std::string& path, const TReadLimits& limits) {
+// A progressive photo from a camera or an editor has about ten scans; each
+// scan makes the decoder go over the whole picture again, so a file that
+// repeats a tiny scan thousands of times costs minutes for nothing.
+constexpr int kMaxScans = 256;
+
+struct TScanCounter {
+  jpeg_progress_mgr Pub;
+  bool TooMany = false;
+};
+
+void CountScans(j_common_ptr cinfo) {
+  auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+  if (d->input_scan_number > kMaxScans) {
+    reinterpret_cast<TScanCounter*>(cinfo->progress)->TooMany = true;
+    std::snprintf(reinterpret_cast<TJpegError*>(cinfo->err)->Message, JMSG_LENGTH_MAX,
+                  "it has more than %d scans, far more than any photo needs", kMaxScans);
+    std::longjmp(reinterpret_cast<TJpegError*>(cinfo->err)->Jump, 1);
+  }
+}
+
+// The file is pulled through TInput as libjpeg asks for it.
+struct TJpegSource {
+  jpeg_source_mgr Pub;
+  TInput* Input;
+  JOCTET Buffer[65536];
+  bool EndSeen;  // the end of the file was reached (and an end marker given)
+};
+
+void InitSource(j_decompress_ptr) {}
+
+boolean FillInput(j_decompress_ptr cinfo) {
+  auto* src = reinterpret_cast<TJpegSource*>(cinfo->src);
+  const std::ptrdiff_t n = src->Input->Read(src->Buffer, sizeof src->Buffer);
+  if (n < 0) {
+    std::snprintf(reinterpret_cast<TJpegError*>(cinfo->err)->Message, JMSG_LENGTH_MAX, "%s",
+                  src->Input->Error().c_str());
+    std::longjmp(reinterpret_cast<TJpegError*>(cinfo->err)->Jump, 2);
+  }
+  if (n == 0) {
+    // Some writers leave out the end marker. Without it libjpeg cannot tell
+    // "all data is here" from "the file was cut", so one is given: a file
+    // that really ends early then runs into it in the middle of the entropy
+    // data, which is an error (JWRN_HIT_MARKER above).
+    src->Buffer[0] = 0xFF;
+    src->Buffer[1] = JPEG_EOI;
+    src->Pub.next_input_byte = src->Buffer;
+    src->Pub.bytes_in_buffer = 2;
+    src->EndSeen = true;
+    return TRUE;
+  }
+  src->Pub.next_input_byte = src->Buffer;
+  src->Pub.bytes_in_buffer = static_cast<std::size_t>(n);
+  return TRUE;
+}
+
+void SkipInput(j_decompress_ptr cinfo, long count) {
+  auto* src = reinterpret_cast<TJpegSource*>(cinfo->src);
+  while (count > 0) {
+    if (src->Pub.bytes_in_buffer == 0) FillInput(cinfo);
+    const std::size_t step = std::min<std::size_t>(static_cast<std::size_t>(count), src->Pub.bytes_in_buffer);
+    src->Pub.next_input_byte += step;
+    src->Pub.bytes_in_buffer -= step;
+    count -= static_cast<long>(step);
+  }
+}
+
+void TermSource(j_decompress_ptr) {}
+
+bool RunDecode(jpeg_decompress_struct& cinfo, TJpegError& err, jpeg_progress_mgr* progress, TJpegSource& source,
+               TPhoto& photo, const std::string& path, const TReadLimits& limits) {
   if (setjmp(err.Jump)) return false;
   jpeg_create_decompress(&cinfo);
-  jpeg_mem_src(&cinfo, data.data(), static_cast<unsigned long>(data.size()));
+  cinfo.progress = progress;
+  source.Pub.init_source = InitSource;
+  source.Pub.fill_input_buffer = FillInput;
+  source.Pub.skip_input_data = SkipInput;
+  source.Pub.resync_to_restart = jpeg_resync_to_restart;
+  source.Pub.term_source = TermSource;
+  source.Pub.bytes_in_buffer = 0;
+  source.Pub.next_input_byte = nullptr;
+  cinfo.src = &source.Pub;
   jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
   jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
   jpeg_read_header(&cinfo, TRUE);
   CheckSize(path, cinfo.image_width, cinfo.image_height, limits);
+  source.Input->AllowFor(cinfo.image_width, cinfo.image_height, cinfo.num_components);
 
   for (jpeg_saved_marker_ptr m = cinfo.marker_list; m != nullptr; m = m->next) {
     if (m->marker == JPEG_APP0 + 1 && m->data_length > kExifHeaderSize &&
@@ -101,7 +180,7 @@ bool RunDecode(jpeg_decompress_struct& cinfo, TJpegError& err, const TBytes& dat
                                          static_cast<JDIMENSION>(width) * 4, 1);
   }
   while (cinfo.output_scanline < cinfo.output_height) {
-    std::uint8_t* out = photo.Pixels.data() + static_cast<std::size_t>(cinfo.output_scanline) * width * 3;
+    std::uint8_t* out = PixelRow(photo, static_cast<int>(cinfo.output_scanline));
     if (!cmyk) {
       JSAMPROW row = out;
       jpeg_read_scanlines(&cinfo, &row, 1);
@@ -173,7 +252,7 @@ bool RunEncode(jpeg_compress_struct& cinfo, TJpegError& err, std::FILE* file, co
 
 }  // namespace
 
-TPhoto DecodeJpeg(const std::string& path, const TBytes& data, const TReadLimits& limits) {
+TPhoto DecodeJpeg(const std::string& path, TInput& input, const TReadLimits& limits) {
   jpeg_decompress_struct cinfo{};
   TJpegError err;
   InitErrorManager(err);
@@ -182,22 +261,20 @@ TPhoto DecodeJpeg(const std::string& path, const TBytes& data, const TReadLimits
     jpeg_decompress_struct& Info;
     ~TGuard() { jpeg_destroy_decompress(&Info); }
   } guard{cinfo};
-  // Some writers leave out the end marker. Without it libjpeg cannot tell
-  // "all data is here" from "the file was cut", so one is added: a file
-  // that really ends early then runs into it in the middle of the entropy
-  // data, which is an error (JWRN_HIT_MARKER above).
-  const TBytes* source = &data;
-  TBytes patched;
-  if (data.size() < 2 || data[data.size() - 2] != 0xFF || data.back() != JPEG_EOI) {
-    patched.reserve(data.size() + 2);
-    patched = data;
-    patched.push_back(0xFF);
-    patched.push_back(JPEG_EOI);
-    source = &patched;
-  }
+  auto source = std::make_unique<TJpegSource>();
+  source->Input = &input;
+  source->EndSeen = false;
   TPhoto photo;
-  if (!RunDecode(cinfo, err, *source, photo, path, limits))
+  TScanCounter counter{};
+  counter.Pub.progress_monitor = CountScans;
+  if (!RunDecode(cinfo, err, &counter.Pub, *source, photo, path, limits)) {
+    if (counter.TooMany)
+      FailRead(path, "is refused: it has more than " + std::to_string(kMaxScans) +
+                         " progressive scans, far more than any photo needs");
+    if (!input.Error().empty()) FailRead(path, input.Error());
     FailRead(path, std::string("is damaged or truncated (") + err.Message + ")");
+  }
+  CompletePixels(photo);
   return photo;
 }
 
@@ -211,7 +288,7 @@ void EncodeJpeg(const std::string& path, std::FILE* file, const TPhoto& photo, i
     ~TGuard() { jpeg_destroy_compress(&Info); }
   } guard{cinfo};
   if (!RunEncode(cinfo, err, file, photo, quality)) {
-    if (err.Pub.msg_code == JERR_FILE_WRITE && err.Errno != 0) FailWrite(path, std::strerror(err.Errno));
+    if (err.Pub.msg_code == JERR_FILE_WRITE && err.Errno != 0) FailWrite(path, WriteErrorText(err.Errno));
     FailWrite(path, err.Message);
   }
 }

@@ -11,16 +11,15 @@
 #include <cstring>
 
 #include "apps/imageio/codecs.h"
+#include "platform/atomicfile.h"
 
 namespace planora::imageio {
 namespace {
 
 struct TPngState {
   char Message[256] = "";
-  // Reading: the whole file in memory.
-  const std::uint8_t* Data = nullptr;
-  std::size_t Size = 0;
-  std::size_t Position = 0;
+  // Reading: the open file.
+  TInput* Input = nullptr;
   // Writing: the target stream and the errno of a failed write.
   std::FILE* File = nullptr;
   int Errno = 0;
@@ -39,9 +38,8 @@ void PngWarning(png_structp, png_const_charp) {}
 
 void PngRead(png_structp png, png_bytep out, png_size_t length) {
   TPngState& s = State(png);
-  if (length > s.Size - s.Position) png_error(png, "the file ends early");
-  std::memcpy(out, s.Data + s.Position, length);
-  s.Position += length;
+  if (!s.Input->ReadExactly(out, length))
+    png_error(png, s.Input->Error().empty() ? "the file ends early" : s.Input->Error().c_str());
 }
 
 void PngWrite(png_structp png, png_bytep data, png_size_t length) {
@@ -82,6 +80,8 @@ bool RunDecode(png_structp png, png_infop info, TPhoto& photo, TBytes& scratch, 
   png_read_info(png, info);
   const png_uint_32 width = png_get_image_width(png, info), height = png_get_image_height(png, info);
   CheckSize(path, width, height, limits);
+  // Up to 16-bit RGBA before filtering; compressed data is rarely larger.
+  State(png).Input->AllowFor(width, height, 8);
   const int colorType = png_get_color_type(png, info);
 
   png_set_expand(png);  // palette and low-bit grey to 8 bits, tRNS to alpha
@@ -97,15 +97,17 @@ bool RunDecode(png_structp png, png_infop info, TPhoto& photo, TBytes& scratch, 
   AllocatePixels(photo, w, h);
   const std::size_t stride = static_cast<std::size_t>(w) * 3;
   if (channels == 3) {
+    // Rows are committed as the first pass reaches them.
     for (int pass = 0; pass < passes; ++pass)
-      for (int y = 0; y < h; ++y) png_read_row(png, photo.Pixels.data() + y * stride, nullptr);
+      for (int y = 0; y < h; ++y) png_read_row(png, PixelRow(photo, y), nullptr);
   } else if (passes == 1) {
     scratch.resize(static_cast<std::size_t>(w) * 4);
     for (int y = 0; y < h; ++y) {
       png_read_row(png, scratch.data(), nullptr);
-      CompositeRow(scratch.data(), photo.Pixels.data() + y * stride, w);
+      CompositeRow(scratch.data(), PixelRow(photo, y), w);
     }
   } else {
+    CompletePixels(photo);
     // Interlaced passes each fill part of every row, so all rows are needed.
     scratch.resize(static_cast<std::size_t>(w) * h * 4);
     for (int pass = 0; pass < passes; ++pass)
@@ -134,7 +136,9 @@ bool RunEncode(png_structp png, png_infop info, const TPhoto& photo) {
   png_set_IHDR(png, info, static_cast<png_uint_32>(photo.Width), static_cast<png_uint_32>(photo.Height), 8,
                PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   // libpng copies both and only reads them; the non-const pointers are its API.
-  // A profile libpng finds inconsistent is dropped with a warning.
+  // A profile libpng finds inconsistent (one a JPEG carried, say, that is
+  // only a header) is dropped with a warning, not made a reason to fail.
+  png_set_benign_errors(png, 1);
   if (!photo.Icc.empty())
     png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, photo.Icc.data(),
                  static_cast<png_uint_32>(photo.Icc.size()));
@@ -151,19 +155,20 @@ bool RunEncode(png_structp png, png_infop info, const TPhoto& photo) {
 
 }  // namespace
 
-TPhoto DecodePng(const std::string& path, const TBytes& data, const TReadLimits& limits) {
+TPhoto DecodePng(const std::string& path, TInput& input, const TReadLimits& limits) {
   // The size is checked straight from IHDR, which must come first, so that a
   // file cut off right after it still gets the message about its size.
-  if (data.size() >= 24 && std::memcmp(data.data() + 12, "IHDR", 4) == 0) {
+  std::size_t n = 24;
+  const std::uint8_t* head = input.Peek(n);
+  if (n >= 24 && std::memcmp(head + 12, "IHDR", 4) == 0) {
     const auto be32 = [&](std::size_t at) {
-      return (std::uint32_t{data[at]} << 24) | (std::uint32_t{data[at + 1]} << 16) |
-             (std::uint32_t{data[at + 2]} << 8) | data[at + 3];
+      return (std::uint32_t{head[at]} << 24) | (std::uint32_t{head[at + 1]} << 16) |
+             (std::uint32_t{head[at + 2]} << 8) | head[at + 3];
     };
     CheckSize(path, be32(16), be32(20), limits);
   }
   TPngState state;
-  state.Data = data.data();
-  state.Size = data.size();
+  state.Input = &input;
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, PngError, PngWarning);
   if (png == nullptr) FailRead(path, "cannot be read: out of memory");
   png_infop info = png_create_info_struct(png);
@@ -176,8 +181,11 @@ TPhoto DecodePng(const std::string& path, const TBytes& data, const TReadLimits&
   png_set_read_fn(png, nullptr, PngRead);
   TPhoto photo;
   TBytes scratch;
-  if (!RunDecode(png, info, photo, scratch, path, limits))
+  if (!RunDecode(png, info, photo, scratch, path, limits)) {
+    if (!input.Error().empty()) FailRead(path, input.Error());
     FailRead(path, std::string("is damaged or truncated (") + state.Message + ")");
+  }
+  CompletePixels(photo);
   return photo;
 }
 
@@ -194,7 +202,7 @@ void EncodePng(const std::string& path, std::FILE* file, const TPhoto& photo) {
   } guard{png, info};
   if (info == nullptr) FailWrite(path, "out of memory");
   if (!RunEncode(png, info, photo)) {
-    if (state.Errno != 0) FailWrite(path, std::strerror(state.Errno));
+    if (state.Errno != 0) FailWrite(path, WriteErrorText(state.Errno));
     FailWrite(path, state.Message);
   }
 }

@@ -2,11 +2,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <chrono>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <ostream>
@@ -19,6 +23,7 @@
 #include "engine/camera.h"
 #include "engine/object_frame.h"
 #include "engine/rectify.h"
+#include "platform/atomicfile.h"
 #include "platform/inifiles.h"
 #include "plot/glib2.h"
 #include "window/fingerprint.h"
@@ -127,11 +132,35 @@ struct TSettings {
   int Crop = 90;
 };
 
+// A settings file of the plug-in is a few hundred bytes; this leaves room
+// for one that other programs have added to, and keeps a wrong name (a
+// photo, a disk image) from being read whole.
+constexpr std::int64_t kMaxSettingsBytes = 16 << 20;
+
+// Why `path` cannot be the settings file, or "" when it may be: checked
+// before the photo is read, without opening anything that could block.
+std::string SettingsProblem(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
+  if (S_ISDIR(st.st_mode)) return "it is a folder, not a settings file";
+  if (!S_ISREG(st.st_mode))
+    return "it is not a regular file (a device or a pipe); give the settings file the plug-in saved";
+  if (st.st_size > kMaxSettingsBytes)
+    return "it is " + std::to_string(st.st_size) + " bytes long, far more than a settings file; is it a photo?";
+  return "";
+}
+
 TSettings ReadSettings(const std::string& path, const TBitmap& picture) {
-  std::FILE* probe = std::fopen(path.c_str(), "rb");
-  if (probe == nullptr) throw EInOutError("Cannot read the settings file \"" + path + "\": " + std::strerror(errno));
-  std::fclose(probe);
+  std::string problem = SettingsProblem(path);
+  std::string text;
+  if (problem.empty() && !ReadRegularFile(path, text)) problem = std::strerror(errno != 0 ? errno : EIO);
+  if (problem.empty() && text.find('\0') != std::string::npos)
+    problem = "it is not a settings file (it holds binary data; is it a photo?)";
+  if (!problem.empty()) throw EInOutError("Cannot read the settings file \"" + path + "\": " + problem);
   TIniFile ini(path);
+  if (!ini.SectionExists(kSection))
+    throw EInOutError("Cannot read the settings file \"" + path + "\": it is not a settings file of the plug-in "
+                      "(it has no [" + std::string(kSection) + "] section)");
   TSettings s;
   const std::int32_t stored = ini.ReadInteger(kSection, "Inhash", 0);
   const char* const keys[8] = {"Selection_a0", "Selection_a1", "Selection_b0", "Selection_b1",
@@ -397,8 +426,54 @@ bool OutputHasQuality(const std::string& path) {
   return ext == "jpg" || ext == "jpeg";
 }
 
+// Where a path leads: the file itself when it exists (through links),
+// otherwise its folder resolved with the name appended.
+bool NameTheSameFile(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  const bool ea = ::stat(a.c_str(), &sa) == 0, eb = ::stat(b.c_str(), &sb) == 0;
+  if (ea && eb) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  if (ea != eb) return false;
+  std::error_code ec1, ec2;
+  const auto ca = std::filesystem::weakly_canonical(a, ec1), cb = std::filesystem::weakly_canonical(b, ec2);
+  return !ec1 && !ec2 && ca == cb;
+}
+
+// Everything about the files that can be known before the work starts: a
+// run must not end, after minutes, on a name it could have refused at once,
+// and must never write over its own input or over another of its outputs.
+void CheckFiles(const TBatchOptions& o) {
+  struct TRole {
+    const char* Name;
+    const std::string* Path;
+    bool Written;
+  };
+  std::vector<TRole> roles{{"the input", &o.Input, false}, {"the output", &o.Output, true}};
+  if (!o.Report.empty() && o.Report != "-") roles.push_back({"the report", &o.Report, true});
+  if (!o.SettingsFile.empty()) roles.push_back({"the settings file", &o.SettingsFile, false});
+  for (std::size_t i = 0; i < roles.size(); ++i) {
+    for (std::size_t j = i + 1; j < roles.size(); ++j) {
+      if (!roles[i].Written && !roles[j].Written) continue;
+      if (NameTheSameFile(*roles[i].Path, *roles[j].Path)) {
+        throw EUsageError(std::string(roles[i].Name) + " \"" + *roles[i].Path + "\" and " + roles[j].Name + " \"" +
+                          *roles[j].Path + "\" are the same file; give each a name of its own");
+      }
+    }
+  }
+  if (const std::string problem = PhotoTargetProblem(o.Output); !problem.empty())
+    throw EInOutError("Cannot write \"" + o.Output + "\": " + problem);
+  if (!o.Report.empty() && o.Report != "-") {
+    if (const std::string problem = WriteTargetProblem(o.Report); !problem.empty())
+      throw EInOutError("Cannot write the report \"" + o.Report + "\": " + problem);
+  }
+  if (!o.SettingsFile.empty()) {
+    if (const std::string problem = SettingsProblem(o.SettingsFile); !problem.empty())
+      throw EInOutError("Cannot read the settings file \"" + o.SettingsFile + "\": " + problem);
+  }
+}
+
 int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progressBar) {
   const auto started = std::chrono::steady_clock::now();
+  CheckFiles(o);
   if (o.QualityGiven && !OutputHasQuality(o.Output)) {
     err << "planora-rectify: note: --quality applies to JPEG output only; \"" << o.Output
         << "\" is written without it\n";
@@ -499,7 +574,7 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
     if (o.Report == "-") {
       out << json << std::flush;
     } else {
-      WriteFileAtomically(o.Report, json);
+      ReplaceFileAtomically(o.Report, json, "the report");
     }
   }
   return kExitOk;
@@ -649,6 +724,7 @@ TBatchOptions ParseBatchArguments(const std::vector<std::string>& args) {
   }
   o.Input = positional[0];
   o.Output = positional[1];
+  if (o.Input.empty() || o.Output.empty()) throw EUsageError("a file name is empty: give the input photo and the output file");
   if (!o.Corners && o.SettingsFile.empty() && !o.Auto) {
     throw EUsageError("no corners: give --corners, --pixel-corners, --settings or --auto");
   }

@@ -24,7 +24,8 @@ constexpr long long kMaxPicturePixels = 200'000'000;
 bool PictureRectUsable() {
   const long long w = static_cast<long long>(HostRecord.ImageRect.Right) - HostRecord.ImageRect.Left;
   const long long h = static_cast<long long>(HostRecord.ImageRect.Bottom) - HostRecord.ImageRect.Top;
-  return w > 0 && h > 0 && w * h <= kMaxPicturePixels;
+  // Each side first: two sides near 2^32 would overflow the product.
+  return w > 0 && h > 0 && w <= kMaxPicturePixels && h <= kMaxPicturePixels && w * h <= kMaxPicturePixels;
 }
 
 }  // namespace

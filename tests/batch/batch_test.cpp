@@ -4,7 +4,9 @@
 #include "apps/rectify/batch.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -557,6 +559,87 @@ TEST_F(BatchTest, GeneratedPhotosTiltedAboutOneAxis) {
     const TPhoto out = ReadPhoto(o.Output);
     EXPECT_LE(std::abs(out.Width - out.Height * s.AspectRatio), 1.0);
   }
+}
+
+TEST_F(BatchTest, ARunNeverWritesOverItsOwnFilesAndChecksTheOutputFirst) {
+  const std::string in = Photo("in.ppm", 64, 48);
+  const std::vector<double> good = {20, -15, -20, -15, -20, 15, 20, 15};
+  ASSERT_EQ(::symlink("in.ppm", Path("alias.ppm").c_str()), 0);
+  std::ifstream original(in, std::ios::binary);
+  const std::string photoBytes((std::istreambuf_iterator<char>(original)), std::istreambuf_iterator<char>());
+
+  struct Case {
+    std::string name, input, output, report, message;
+  };
+  const std::vector<Case> cases = {
+      {"input as output", in, in, "", "the input \"" + in + "\" and the output"},
+      {"output through a link to the input", in, Path("alias.ppm"), "", "are the same file"},
+      {"input written by another name", in, Path("sub/../in.ppm"), "", "are the same file"},
+      {"report over the output", in, Path("o.png"), Path("o.png"), "the output \"" + Path("o.png") + "\" and the report"},
+      {"report over the input", in, Path("o.png"), Path("./in.ppm"), "the input \"" + in + "\" and the report"},
+      // Refused before the photo is read, so the message is about the output.
+      {"unknown format first", Path("missing.ppm"), Path("o.gif"), "", "unknown output format"},
+      {"missing folder first", Path("missing.ppm"), Path("none/o.png"), "", "the folder"},
+      {"unwritable report first", Path("missing.ppm"), Path("o.png"), Path("none/r.json"), "Cannot write the report"},
+  };
+  fs::create_directory(Path("sub"));
+  for (const Case& c : cases) {
+    TBatchOptions o = Options(c.input, c.output, good);
+    o.Report = c.report;
+    EXPECT_EQ(Run(o), kExitUsage) << c.name << ": " << err_.str();
+    EXPECT_NE(err_.str().find(c.message), std::string::npos) << c.name << ": " << err_.str();
+  }
+  std::ifstream after(in, std::ios::binary);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(after)), std::istreambuf_iterator<char>()), photoBytes);
+  EXPECT_FALSE(fs::exists(Path("o.png")));
+
+  // A protected output is not replaced, even by root who could.
+  { std::ofstream(Path("kept.png")) << "protected"; }
+  fs::permissions(Path("kept.png"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  EXPECT_EQ(Run(Options(in, Path("kept.png"), good)), kExitUsage);
+  EXPECT_NE(err_.str().find("read-only"), std::string::npos) << err_.str();
+  std::ifstream kept(Path("kept.png"));
+  std::string text;
+  std::getline(kept, text);
+  EXPECT_EQ(text, "protected");
+
+  // A report to a FIFO goes into the FIFO; the FIFO stays.
+  ASSERT_EQ(::mkfifo(Path("report.fifo").c_str(), 0600), 0);
+  const int reader = ::open(Path("report.fifo").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  TBatchOptions o = Options(in, Path("o.ppm"), good);
+  o.Report = Path("report.fifo");
+  EXPECT_EQ(Run(o), kExitOk) << err_.str();
+  char json[64] = {};
+  EXPECT_GT(::read(reader, json, sizeof json), 0);
+  ::close(reader);
+  EXPECT_EQ(json[0], '{');
+  EXPECT_TRUE(fs::is_fifo(Path("report.fifo")));
+}
+
+TEST_F(BatchTest, SettingsThatAreNoSettingsFileSayWhatTheyAre) {
+  const std::string in = Photo("in.ppm", 64, 48);
+  const std::string other = Photo("other.jpg", 32, 32);
+  fs::create_directory(Path("folder.ini"));
+  { std::ofstream(Path("notes.ini")) << "[Other]\nx=1\n"; }
+  ASSERT_EQ(::mkfifo(Path("pipe.ini").c_str(), 0600), 0);
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {Path("folder.ini"), "it is a folder"},
+      {other, "holds binary data"},
+      {"/dev/zero", "not a regular file"},
+      {Path("notes.ini"), "no [Planroa] section"},
+      {Path("pipe.ini"), "not a regular file"},  // read at once, never waited on
+  };
+  for (const auto& [settings, words] : cases) {
+    TBatchOptions o;
+    o.Input = in;
+    o.Output = Path("o.ppm");
+    o.SettingsFile = settings;
+    EXPECT_EQ(Run(o), kExitUsage) << settings;
+    EXPECT_NE(err_.str().find("the settings file \"" + settings + "\": " ), std::string::npos) << err_.str();
+    EXPECT_NE(err_.str().find(words), std::string::npos) << err_.str();
+  }
+  EXPECT_FALSE(fs::exists(Path("o.ppm")));
 }
 
 TEST(BatchArguments, OptionsAndTheirMistakes) {

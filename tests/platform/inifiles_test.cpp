@@ -174,17 +174,30 @@ TEST_F(IniFileTest, UnwritablePathRaisesAndKeepsTheOldFile) {
     EXPECT_TRUE(ini.Modified());  // still pending for a retry
   }  // and the destructor swallows the same error
 
-  const std::string longName(250, 'n');  // the temporary name would be too long
+#ifndef _WIN32
+  // The longest legal name is written: the temporary name does not grow it.
+  // (Windows' ANSI calls stop at 260 bytes of path, so not there.)
+  const std::string longName(255, 'n');
   Put(Path(longName), "[Planroa]\nInhash=5\n");
-  fs::create_directory(Path("folder.ini"));  // the temporary file is made, the rename fails
-  for (const std::string& name : {longName, std::string("folder.ini")}) {
-    TIniFile ini(Path(name));
+  {
+    TIniFile ini(Path(longName));
     ini.WriteInteger("Planroa", "Inhash", 6);
-    EXPECT_THROW(ini.UpdateFile(), EInOutError) << name;
+    ini.UpdateFile();
   }
-  EXPECT_EQ(Get(Path(longName)), "[Planroa]\nInhash=5\n");
+  EXPECT_EQ(Get(Path(longName)), "[Planroa]" + kNewLine + "Inhash=6" + kNewLine);
+#endif
+  fs::create_directory(Path("folder.ini"));  // a folder is never replaced by the file
+  {
+    TIniFile ini(Path("folder.ini"));
+    ini.WriteInteger("Planroa", "Inhash", 6);
+    EXPECT_THROW(ini.UpdateFile(), EInOutError);
+  }
   EXPECT_TRUE(fs::is_empty(Path("folder.ini")));
+#ifndef _WIN32
   EXPECT_EQ(Entries(), (std::set<std::string>{"plain", longName, "folder.ini"}));
+#else
+  EXPECT_EQ(Entries(), (std::set<std::string>{"plain", "folder.ini"}));
+#endif
 }
 
 TEST_F(IniFileTest, GarbageDoesNotStopReading) {

@@ -12,7 +12,9 @@
  * interpolation), "close" (preview, close, confirm: 0), "shot" (the same,
  * saving a picture of the window to WORKDIR/window.bmp on a screen),
  * "refuse-get" and "refuse-put" (the host refuses the picture or the
- * result: 0), "empty" (an empty picture rectangle: 0, no picture asked for).
+ * result: 0), "empty" (an empty picture rectangle: 0, no picture asked for),
+ * "huge" (a rectangle of sides near 2^32, whose area overflows 64 bits:
+ * refused the same way).
  * The picture handed over is written to WORKDIR/input.ppm, a result to
  * WORKDIR/result.ppm, the glyph to WORKDIR/glyph.ppm, the settings file is
  * WORKDIR/planora.ini (a marker stored there beforehand is used). Exit status
@@ -274,6 +276,7 @@ int main(int argc, char** argv) {
                        : strcmp(mode, "refuse-get") == 0 ? "ok;Vorschau1;Ende1"
                        : strcmp(mode, "refuse-put") == 0 ? "Fertigstellen1;ok;Ende1"
                        : strcmp(mode, "empty") == 0      ? "ok"
+                       : strcmp(mode, "huge") == 0       ? "ok"
                                                          : "";
   set_script(script);
 
@@ -305,7 +308,13 @@ int main(int argc, char** argv) {
 
   THostRecord* host = record();
   CHECK(host == record());
-  if (strcmp(mode, "empty") == 0) {
+  const int refusedRect = strcmp(mode, "empty") == 0 || strcmp(mode, "huge") == 0;
+  if (strcmp(mode, "huge") == 0) {
+    host->ImageRect.Left = INT32_MIN;
+    host->ImageRect.Right = INT32_MAX;
+    host->ImageRect.Top = INT32_MIN;
+    host->ImageRect.Bottom = INT32_MAX;
+  } else if (strcmp(mode, "empty") == 0) {
     host->ImageRect.Left = 5;
     host->ImageRect.Right = 5;
     host->ImageRect.Top = 0;
@@ -346,7 +355,7 @@ int main(int argc, char** argv) {
   const int32_t result = execute();
   const int flow = strncmp(mode, "flow", 4) == 0;
   CHECK(result == (flow ? 1 : 0));
-  if (strcmp(mode, "empty") == 0) {
+  if (refusedRect) {
     CHECK(getCalls == 0 && textCalls == 0);
   } else {
     CHECK(getCalls == 1 && textCalls == 1 && closeCalls == 1);

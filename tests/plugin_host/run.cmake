@@ -4,7 +4,7 @@
 # from the settings file the window saved).
 #   cmake -DHOST=... -DLIBRARY=... -DRECTIFY=... -DWORK=... -P run.cmake
 file(REMOVE_RECURSE ${WORK})
-foreach(mode flow close refuse-get refuse-put empty twice)
+foreach(mode flow close refuse-get refuse-put empty huge twice)
   file(MAKE_DIRECTORY ${WORK}/${mode})
   execute_process(COMMAND ${HOST} ${LIBRARY} ${WORK}/${mode} ${mode} RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0)
@@ -31,4 +31,7 @@ endif()
 # An empty picture rectangle: no window, so no settings file either.
 if(EXISTS ${WORK}/empty/planora.ini)
   message(FATAL_ERROR "an empty picture rectangle still opened the window")
+endif()
+if(EXISTS ${WORK}/huge/planora.ini)
+  message(FATAL_ERROR "a picture rectangle of sides near 2^32 still opened the window")
 endif()
