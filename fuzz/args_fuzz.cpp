@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (o.Help || o.Version) return 0;
   if (o.Input.empty() || o.Output.empty()) std::abort();
-  if (!o.Corners && o.SettingsFile.empty()) std::abort();
+  if (!o.Corners && o.SettingsFile.empty() && !o.Auto) std::abort();  // --auto finds them itself
   if (o.Corners && o.Corners->size() != 8) std::abort();
   if (o.Quality < 1 || o.Quality > 100 || o.Threads < 0 || o.Threads > 64) std::abort();
   if (o.Crop && (*o.Crop < 1 || *o.Crop > 100)) std::abort();
