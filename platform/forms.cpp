@@ -276,4 +276,11 @@ void TInputDelivery::RethrowPending() {
   std::rethrow_exception(e);
 }
 
+void CentreIfAsked(TForm& form, const TRect& workArea) {
+  if (form.WindowState() == wsMaximized) return;
+  if (form.Position() != poScreenCenter && form.Position() != poDesktopCenter) return;
+  form.SetBounds(workArea.Left + (workArea.Width() - form.Width()) / 2,
+                 workArea.Top + (workArea.Height() - form.Height()) / 2, form.Width(), form.Height());
+}
+
 }  // namespace planora

@@ -185,6 +185,11 @@ class TInputDelivery {
   std::exception_ptr pending_;
 };
 
+// A window that is not maximized and asks to be centred (poScreenCenter,
+// poDesktopCenter) gets its size centred in the work area; the backends
+// call this as they show it.
+void CentreIfAsked(TForm& form, const TRect& workArea);
+
 // The backend that makes windows real.
 class TWidgetSet {
  public:

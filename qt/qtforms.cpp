@@ -393,11 +393,7 @@ void TQtFormPeer::Show(bool modal) {
   if (!window_->isVisible()) window_->setWindowModality(modal ? Qt::ApplicationModal : Qt::NonModal);
 
   const TRect work = widgets_.WorkArea();
-  const TPosition position = form_->Position();
-  if (form_->WindowState() != wsMaximized && (position == poScreenCenter || position == poDesktopCenter)) {
-    form_->SetBounds(work.Left + (work.Width() - form_->Width()) / 2, work.Top + (work.Height() - form_->Height()) / 2,
-                     form_->Width(), form_->Height());
-  }
+  CentreIfAsked(*form_, work);
   Sync();
 
   // Until the frame is known, what the window system reports is not yet

@@ -26,9 +26,8 @@ void THeadlessWidgetSet::ShowForm(TForm& form, bool /*modal*/) {
   form.SetFrameExtents(TRect{border_, caption_ + (form.HasMenu() ? menuBar_ : 0), border_, border_});
   if (form.WindowState() == wsMaximized) {
     form.SetBounds(workArea_.Left, workArea_.Top, workArea_.Width(), workArea_.Height());
-  } else if (form.Position() == poScreenCenter || form.Position() == poDesktopCenter) {
-    form.SetBounds(workArea_.Left + (workArea_.Width() - form.Width()) / 2,
-                   workArea_.Top + (workArea_.Height() - form.Height()) / 2, form.Width(), form.Height());
+  } else {
+    CentreIfAsked(form, workArea_);
   }
   for (const auto& c : form.Controls()) {
     if (auto* pb = dynamic_cast<TPaintBox*>(c.get())) pb->Invalidate();

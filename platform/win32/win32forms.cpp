@@ -435,12 +435,7 @@ void TWin32FormPeer::Show(bool /*modal*/) {
   if (!window_) return;
   form_->SetFrameExtents(FrameOf(window_));
 
-  const TRect work = widgets_.WorkArea();
-  const TPosition position = form_->Position();
-  if (form_->WindowState() != wsMaximized && (position == poScreenCenter || position == poDesktopCenter)) {
-    form_->SetBounds(work.Left + (work.Width() - form_->Width()) / 2, work.Top + (work.Height() - form_->Height()) / 2,
-                     form_->Width(), form_->Height());
-  }
+  CentreIfAsked(*form_, widgets_.WorkArea());
   // The design bounds are the restored window's, also for one shown maximized.
   Sync();
 
