@@ -11,9 +11,9 @@
 //
 // The state lives in public fields because the rectification window reads
 // and fills them directly (corners from the marker, picture size from the
-// host) and the batch tool does the same without a window. Callers run, in
-// this order: FocalRatio := 1.0, SolveCamera, EstimateFocalRatio, and then
-// resample only if FrameValid().
+// host) and the batch tool does the same without a window. The order of
+// the steps (FocalRatio := 1.0, SolveCamera, EstimateFocalRatio, resample
+// only if FrameValid()) is SetUpCamera's, in engine/setup.h.
 #pragma once
 
 #include <cstdint>

@@ -14,6 +14,7 @@
 
 #include "engine/camera.h"
 #include "engine/rectify.h"
+#include "engine/settings.h"
 #include "platform/controls.h"
 #include "platform/forms.h"
 #include "platform/inifiles.h"
@@ -25,8 +26,7 @@ namespace planora {
 // Execute returns it.
 extern std::uint8_t ResultCode;
 
-// The settings file's section and the message texts of the window.
-inline constexpr const char* SettingsSection = "Planroa";
+// The message texts of the window.
 inline constexpr const char* CloseQuestion = "Finish without result for Pictoria?";
 inline constexpr const char* UnusableCornersMessage =
     "The four corners do not outline a usable quadrilateral: a corner lies outside the picture, three of them "

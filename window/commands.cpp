@@ -1,5 +1,6 @@
 // TFEntzerren: the menu commands, and what a resampling run shows the user.
 
+#include "engine/setup.h"
 #include "help/infounit.h"
 #include "help/ubedienung_kurz.h"
 #include "plugin/plgint.h"
@@ -63,23 +64,16 @@ bool TFEntzerren::PrepareRun() {
     if (PictureSurface->MarkerState != MarkerNone) MessageDlg(UnusableCornersMessage, mtInformation, {mbOK});
     return false;
   }
-  TCameraSolver& c = *Camera;
-  c.Diagonal = Diagonal;
-  c.ImageWidth = ImageWidth;
-  c.ImageHeight = ImageHeight;
-  c.FocalRatio = 1.0;
+  const TCameraSetUp setUp = SetUpCamera(*Camera, ImageWidth, ImageHeight);
   // A marker the solver cannot use would be drawn through the frame of other
-  // corners, or of none: say so instead of showing a wrong picture.
-  if (!c.SolveCamera()) {
+  // corners, or of none: say so instead of showing a wrong picture. The
+  // doubt about the corners comes first, since the work goes on after it.
+  if (setUp.Solved && !setUp.Plausible) MessageDlg(PlausibilityMessage, mtInformation, {mbOK});
+  if (!setUp.Ready()) {
     MessageDlg(UnusableCornersMessage, mtInformation, {mbOK});
     return false;
   }
-  if (!c.EstimateFocalRatio()) MessageDlg(PlausibilityMessage, mtInformation, {mbOK});
-  if (!c.FrameValid()) {
-    MessageDlg(UnusableCornersMessage, mtInformation, {mbOK});
-    return false;
-  }
-  Edit3->SetText(FormatFocalRatio(c.FocalRatio));
+  Edit3->SetText(FormatFocalRatio(Camera->FocalRatio));
   return true;
 }
 
@@ -141,8 +135,8 @@ void TFEntzerren::Fertigstellen1Click(TObject* /*Sender*/) {
 
 void TFEntzerren::LetzteAuswahl1Click(TObject* /*Sender*/) {
   if (!pictureFetched_) return;
-  PictureSurface->SetMarkerCorners(1, LastCornerA[0], LastCornerA[1], LastCornerB[0], LastCornerB[1], LastCornerC[0],
-                                   LastCornerC[1], LastCornerD[0], LastCornerD[1]);
+  PictureSurface->SetMarkerCorners(PictureWindowNumber, LastCornerA[0], LastCornerA[1], LastCornerB[0],
+                                   LastCornerB[1], LastCornerC[0], LastCornerC[1], LastCornerD[0], LastCornerD[1]);
 }
 
 void TFEntzerren::OhneFarbinterpolation1Click(TObject* /*Sender*/) {

@@ -1,21 +1,16 @@
 // TFEntzerren: controls, life cycle, layout and settings file.
 
-#include <cmath>
-
 #include "plugin/plgint.h"
 #include "plugin/versionsinfo.h"
+#include "engine/fingerprint.h"
+#include "engine/setup.h"
 #include "window/UJPGEntzerren.h"
-#include "window/fingerprint.h"
 
 namespace planora {
 
 std::uint8_t ResultCode = 0;
 
 namespace {
-
-constexpr int kWindow = 1;
-const char* const kSelectionKeys[8] = {"Selection_a0", "Selection_a1", "Selection_b0", "Selection_b1",
-                                       "Selection_c0", "Selection_c1", "Selection_d0", "Selection_d1"};
 
 // The screen cursor goes back to the arrow however the opening ends: a host
 // that refuses the picture must not leave the user with an hourglass.
@@ -116,9 +111,13 @@ void TFEntzerren::FormCreate(TObject* /*Sender*/) {
 
   // A settings file that cannot be read, or keys that do not convert, give
   // the defaults: the window never fails to open over its settings.
-  StoredHash = SettingsFile->ReadInteger(SettingsSection, "Inhash", 0);
-  for (int k = 0; k < 8; ++k) last[k / 2][k % 2] = SettingsFile->ReadFloat(SettingsSection, kSelectionKeys[k], 0);
-  SpinEdit1->SetValue(SettingsFile->ReadInteger(SettingsSection, "Original_Groesse", 90));
+  const TMarkerSettings stored = ReadMarkerSettings(*SettingsFile);
+  StoredHash = stored.PictureHash;
+  for (int k = 0; k < 4; ++k) {
+    last[k][0] = stored.Corners[k][0];
+    last[k][1] = stored.Corners[k][1];
+  }
+  SpinEdit1->SetValue(stored.CropPercent);
 
   // ModuleVersion begins with a blank of its own.
   SetCaption("Planora V: " + ModuleVersion());
@@ -171,11 +170,9 @@ void TFEntzerren::FormShow(TObject* /*Sender*/) {
   LayoutSecondPass(Avail, PaneW, PaneAspect);
   PictureSurface->AttachPaintBox(PaintBox1, "");
   PreviewSurface->AttachPaintBox(PaintBox2, "");
-  for (TPlottFlaeche* s : {PictureSurface.get(), PreviewSurface.get(), SourceSurface.get(), ResultSurface.get()}) {
-    s->DefineWindow(kWindow, -ImageWidth / 2.0, ImageWidth / 2.0, ImageHeight / 2.0, -ImageHeight / 2.0, 0, 1, 0,
-                    1);
-  }
-  Diagonal = std::sqrt(static_cast<double>(ImageWidth) * ImageWidth + static_cast<double>(ImageHeight) * ImageHeight);
+  for (TPlottFlaeche* s : {PictureSurface.get(), PreviewSurface.get(), SourceSurface.get(), ResultSurface.get()})
+    DefinePictureWindow(*s, ImageWidth, ImageHeight);
+  Diagonal = PictureDiagonal(ImageWidth, ImageHeight);
   PictureBitmap->SetSize(ImageWidth, ImageHeight);
   CheckHost(GetHostImage(*PictureBitmap));
   pictureFetched_ = true;
@@ -203,10 +200,15 @@ void TFEntzerren::FormClose(TObject* /*Sender*/, TCloseAction& Action) {
     Action = caFree;
     return;
   }
-  SettingsFile->WriteInteger(SettingsSection, "Inhash", PictureHash);
+  TMarkerSettings settings;
+  settings.PictureHash = PictureHash;
   const double* last[4] = {LastCornerA, LastCornerB, LastCornerC, LastCornerD};
-  for (int k = 0; k < 8; ++k) SettingsFile->WriteFloat(SettingsSection, kSelectionKeys[k], last[k / 2][k % 2]);
-  SettingsFile->WriteInteger(SettingsSection, "Original_Groesse", SpinEdit1->Value());
+  for (int k = 0; k < 4; ++k) {
+    settings.Corners[k][0] = last[k][0];
+    settings.Corners[k][1] = last[k][1];
+  }
+  settings.CropPercent = SpinEdit1->Value();
+  WriteMarkerSettings(*SettingsFile, settings);
   try {
     SettingsFile->UpdateFile();
   } catch (const std::exception& e) {

@@ -1,6 +1,7 @@
 // TFEntzerren: the marker set-up when the window opens, and the left pane's
 // marker notification.
 
+#include "engine/setup.h"
 #include "window/UJPGEntzerren.h"
 
 #include <cmath>
@@ -28,8 +29,8 @@ void TFEntzerren::MarkerSetUp() {
   }
   PictureSurface->SetOption(TransparentMarker, true);
   PreviewSurface->SetOption(TransparentMarker, true);
-  PictureSurface->SetMarkerCorners(1, LastCornerA[0], LastCornerA[1], LastCornerB[0], LastCornerB[1], LastCornerC[0],
-                                   LastCornerC[1], LastCornerD[0], LastCornerD[1]);
+  PictureSurface->SetMarkerCorners(PictureWindowNumber, LastCornerA[0], LastCornerA[1], LastCornerB[0],
+                                   LastCornerB[1], LastCornerC[0], LastCornerC[1], LastCornerD[0], LastCornerD[1]);
 }
 
 bool TFEntzerren::StoredCornersUsable() const {

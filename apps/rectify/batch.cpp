@@ -21,23 +21,23 @@
 #include "apps/rectify/report.h"
 #include "detect/detect.h"
 #include "engine/camera.h"
+#include "engine/fingerprint.h"
 #include "engine/object_frame.h"
 #include "engine/rectify.h"
+#include "engine/settings.h"
+#include "engine/setup.h"
 #include "platform/atomicfile.h"
 #include "platform/inifiles.h"
 #include "plot/glib2.h"
-#include "window/fingerprint.h"
 
 namespace planora {
 
 namespace {
 
-constexpr int kWindow = 1;
 // The longest side of an object-only output, and its largest pixel count:
 // beyond these a mistyped size would only exhaust the memory.
 constexpr int kMaxObjectSide = 100000;
 constexpr std::int64_t kMaxObjectPixels = 400'000'000;
-const char* const kSection = "Planroa";
 const char* const kCornerNames = "abcd";
 
 // ----------------------------------------------------------------- arguments
@@ -120,7 +120,7 @@ class TTerminalUi : public TRectifyUi {
 // the picture's size, as the surface converts whole pixels, here for
 // fractional ones too.
 void PixelToWorld(const TPlottFlaeche& surface, double px, double py, double& x, double& y) {
-  const PlotWindow& w = surface.Windows[kWindow];
+  const PlotWindow& w = surface.Windows[PictureWindowNumber];
   x = px / w.XScale + w.XOffset;
   y = (surface.MaxY - py) / w.YScale + w.YOffset;
 }
@@ -158,24 +158,22 @@ TSettings ReadSettings(const std::string& path, const TBitmap& picture) {
     problem = "it is not a settings file (it holds binary data; is it a photo?)";
   if (!problem.empty()) throw EInOutError("Cannot read the settings file \"" + path + "\": " + problem);
   TIniFile ini(path);
-  if (!ini.SectionExists(kSection))
+  if (!ini.SectionExists(SettingsSection))
     throw EInOutError("Cannot read the settings file \"" + path + "\": it is not a settings file of the plug-in "
-                      "(it has no [" + std::string(kSection) + "] section)");
+                      "(it has no [" + std::string(SettingsSection) + "] section)");
+  const TMarkerSettings stored = ReadMarkerSettings(ini);
   TSettings s;
-  const std::int32_t stored = ini.ReadInteger(kSection, "Inhash", 0);
-  const char* const keys[8] = {"Selection_a0", "Selection_a1", "Selection_b0", "Selection_b1",
-                               "Selection_c0", "Selection_c1", "Selection_d0", "Selection_d1"};
-  s.Crop = std::clamp<std::int32_t>(ini.ReadInteger(kSection, "Original_Groesse", 90), 1, 100);
-  s.Matches = stored == Fingerprint(picture);
-  for (int k = 0; k < 8; ++k) {
-    s.Corners[k / 2][k % 2] = ini.ReadFloat(kSection, keys[k], 0);
+  s.Crop = std::clamp<std::int32_t>(stored.CropPercent, 1, 100);
+  s.Matches = stored.PictureHash == Fingerprint(picture);
+  std::copy(&stored.Corners[0][0], &stored.Corners[0][0] + 8, &s.Corners[0][0]);
+  for (int k = 0; k < 8 && s.Matches; ++k) {
     // The window reads such a value as 0; a run from the file would then
     // straighten some other quadrilateral without a word.
     double v = 0;
-    const std::string text = ini.ReadString(kSection, keys[k], "0");
-    if (s.Matches && (!TryStrToFloat(text, v, ',') || !std::isfinite(v))) {
-      throw EUsageError("the settings file \"" + path + "\" has no usable number for \"" + keys[k] + "\": \"" +
-                        text + "\"");
+    const std::string text = ini.ReadString(SettingsSection, SettingsCornerKeys[k], "0");
+    if (!TryStrToFloat(text, v, ',') || !std::isfinite(v)) {
+      throw EUsageError("the settings file \"" + path + "\" has no usable number for \"" + SettingsCornerKeys[k] +
+                        "\": \"" + text + "\"");
     }
   }
   return s;
@@ -232,7 +230,7 @@ void ResolveCorners(const TBatchOptions& o, const TPlottFlaeche& source, const T
 
   // Checked as given, so that the names are those of the user's order; the
   // sort below would rename them.
-  const PlotWindow& w = source.Windows[kWindow];
+  const PlotWindow& w = source.Windows[PictureWindowNumber];
   for (int k = 0; k < 4; ++k) {
     const double x = corners[k][0], y = corners[k][1];
     if (!(w.XMin <= x && x <= w.XMax && w.YMin <= y && y <= w.YMax)) {
@@ -345,7 +343,7 @@ TFocalChoice ChooseFocal(const TBatchOptions& o, TCameraSolver& cam, const doubl
 // World units of window 1 to the photo's fractional pixel position, the
 // inverse of PixelToWorld.
 void WorldToPixel(const TPlottFlaeche& surface, double x, double y, double& px, double& py) {
-  const PlotWindow& w = surface.Windows[kWindow];
+  const PlotWindow& w = surface.Windows[PictureWindowNumber];
   px = (x - w.XOffset) * w.XScale;
   py = surface.MaxY - (y - w.YOffset) * w.YScale;
 }
@@ -403,8 +401,7 @@ TRectifyResult DrawObject(const TBatchOptions& o, const TCameraSolver& cam, cons
 std::unique_ptr<TPlottFlaeche> PictureSurface(int w, int h) {
   auto s = std::make_unique<TPlottFlaeche>();
   s->InitOffscreen(w, h);
-  // Window 1 as the rectification window defines it, the half sizes unrounded.
-  s->DefineWindow(kWindow, -w / 2.0, w / 2.0, h / 2.0, -h / 2.0, 0, 1, 0, 1);
+  DefinePictureWindow(*s, w, h);
   return s;
 }
 
@@ -501,17 +498,20 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
   if (!objectFrame) picture.reset();
 
   TCameraSolver cam;
-  cam.Diagonal = std::sqrt(static_cast<double>(W) * W + static_cast<double>(H) * H);
   cam.SetCorners(corners[0][0], corners[0][1], corners[1][0], corners[1][1], corners[2][0], corners[2][1],
                  corners[3][0], corners[3][1]);
-  cam.FocalRatio = 1.0;
-  if (!cam.SolveCamera()) {
+  // The window's steps; a known focal length or known proportions are
+  // brought in before the frame is judged.
+  TFocalChoice focal;
+  const TCameraSetUp setUp = SetUpCamera(cam, W, H, [&](TCameraSolver& c) {
+    focal = ChooseFocal(o, c, corners, ExifFocalRatio(photo.Exif, W, H));
+  });
+  if (!setUp.Solved) {
     throw ECornerError("the four corners do not outline a usable quadrilateral (three of them in a line, or two "
                        "too close together); move them apart onto the corners of the rectangle");
   }
-  const bool plausible = cam.EstimateFocalRatio();
-  const TFocalChoice focal = ChooseFocal(o, cam, corners, ExifFocalRatio(photo.Exif, W, H));
-  if (!cam.FrameValid()) {
+  const bool plausible = setUp.Plausible;
+  if (!setUp.FrameValid) {
     throw ECornerError("no camera frame fits these corners with the focal ratio " + FormatFocalRatio(cam.FocalRatio) +
                        " (" + focal.Source + ")");
   }

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "engine/camera.h"
+#include "engine/setup.h"
 #include "platform/sysutils.h"
 
 namespace planora {
@@ -24,9 +25,11 @@ constexpr Quad kLevelTilt{{917, -917, -837, 837}, {-620, -620, 566, 566}};
 // The default marker in the opposite rotational order.
 constexpr Quad kMirrored{{-1600, 1600, 1600, -1600}, {-1200, -1200, 1200, 1200}};
 
-TCameraSolver Picture(double w = 4000, double h = 3000) {
+TCameraSolver Picture(int w = 4000, int h = 3000) {
   TCameraSolver cam;
-  cam.Diagonal = std::sqrt(w * w + h * h);
+  cam.ImageWidth = w;
+  cam.ImageHeight = h;
+  cam.Diagonal = PictureDiagonal(w, h);
   return cam;
 }
 
@@ -37,9 +40,7 @@ void Set(TCameraSolver& cam, const Quad& q) {
 // What the window's Preview does: the estimate starts from ratio 1 every time.
 bool Preview(TCameraSolver& cam, const Quad& q) {
   Set(cam, q);
-  cam.FocalRatio = 1.0;
-  cam.SolveCamera();
-  return cam.EstimateFocalRatio();
+  return SetUpCamera(cam, cam.ImageWidth, cam.ImageHeight).Plausible;
 }
 
 // Maps the corners onto the plane, checks that they form a rectangle with
@@ -190,7 +191,7 @@ TEST(CameraSolverTest, RandomPosesRecoverFocalRatioAndSideRatio) {
   auto tilt = [&] { return (rng() % 2 ? 1 : -1) * uni(0.25, 0.8); };
   for (int n = 0; n < 500; ++n) {
     SCOPED_TRACE(n);
-    TCameraSolver cam = Picture(uni(800, 6000), uni(600, 4500));
+    TCameraSolver cam = Picture(static_cast<int>(uni(800, 6000)), static_cast<int>(uni(600, 4500)));
     const double ratio = uni(0.4, 2.5), f = ratio * cam.Diagonal, aspect = uni(0.3, 3.0);
     const double al = tilt(), be = tilt(), ga = uni(-0.3, 0.3), size = std::max(aspect, 1.0);
     const double cx = uni(-0.4, 0.4) * size, cy = uni(-0.4, 0.4) * size, cz = uni(1.5, 3.5) * size;

@@ -17,37 +17,36 @@
 #include "engine/rectify_rows.h"
 #include "platform/forms.h"
 #include "platform/headless/headless.h"
+#include "tests/support/picture.h"
+#include "tests/support/test_ui.h"
 
 namespace planora {
 namespace {
 
-struct RecordingUi : TRectifyUi {
-  std::vector<std::string> log;  // every call in order, with its argument
-  int stepsSeen = 0;
-  int flipAtStep = -1;  // the user switches the sampling during this step's messages
-  bool slowFlip = false;  // ... after a pause in which helper threads run ahead
-  bool nearest = true;
+using test::TTestUi;
 
-  void BeginRun() override { log.push_back("begin"); }
-  void EndRun() override { log.push_back("end"); }
-  void SetProgress(int p) override { log.push_back("progress " + std::to_string(p)); }
-  void ProcessMessages() override {
-    log.push_back("messages");
-    if (stepsSeen++ != flipAtStep) return;
-    if (slowFlip) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    nearest = !nearest;
+// The user switches the sampling during the messages of step flipAtStep,
+// after a pause (slowFlip) in which helper threads run ahead.
+struct FlippingUi : TTestUi {
+  bool nearestNow = true;
+  int flipAtStep = -1;
+  bool slowFlip = false;
+  FlippingUi() {
+    nearest = [this](int) { return nearestNow; };
+    onMessages = [this] {
+      if (messages - 1 != flipAtStep) return;
+      if (slowFlip) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      nearestNow = !nearestNow;
+    };
   }
-  bool NearestOnly() override { return nearest; }
-  void CornersUsed(const double[4][2]) override { log.push_back("corners"); }
-  void PreviewShownChanged(bool shown) override { log.push_back(shown ? "shown" : "not shown"); }
+  FlippingUi(const FlippingUi&) = delete;
 };
 
 struct Picture {
   int w, h;
   TPlottFlaeche surface;
   Picture(int width, int height, std::mt19937& rng) : w(width), h(height) {
-    surface.InitOffscreen(w, h);
-    surface.DefineWindow(1, -w / 2.0, w / 2.0, h / 2.0, -h / 2.0, 0, 1, 0, 1);
+    test::InitPictureSurface(surface, w, h);
     std::uniform_int_distribution<int> byte(0, 255);
     for (int y = 0; y < h; ++y) {
       std::uint8_t* row = surface.Bitmap->ScanLine(y);
@@ -58,9 +57,7 @@ struct Picture {
 
 // A target pane of its own size over the same world frame as the picture.
 std::unique_ptr<TPlottFlaeche> Pane(int w, int h, const Picture& pic) {
-  auto pane = std::make_unique<TPlottFlaeche>();
-  pane->InitOffscreen(w, h);
-  pane->DefineWindow(1, -pic.w / 2.0, pic.w / 2.0, pic.h / 2.0, -pic.h / 2.0, 0, 1, 0, 1);
+  auto pane = test::PictureSurface(w, h, pic.w, pic.h);
   pane->Bitmap->Fill(clLime);
   return pane;
 }
@@ -72,7 +69,7 @@ bool RandomCamera(TCameraSolver& cam, const Picture& pic, std::mt19937& rng, boo
   std::uniform_real_distribution<double> jitter(-0.45, 0.45);
   const double hw = pic.w / 2.0, hh = pic.h / 2.0;
   const double base[4][2] = {{hw, -hh}, {-hw, -hh}, {-hw, hh}, {hw, hh}};
-  double q[8];
+  double q[8] = {};
   // Every eighth marker is an axis-parallel rectangle of whole pixels: the mapping is then a
   // plain enlargement whose sample positions often fall exactly halfway between pixels.
   const bool square = std::uniform_int_distribution<int>(0, 7)(rng) == 0;
@@ -87,12 +84,7 @@ bool RandomCamera(TCameraSolver& cam, const Picture& pic, std::mt19937& rng, boo
     q[2 * k + 1] = base[k][1] * (0.7 + jitter(rng));
     if (steep && k < 2) q[2 * k] *= 0.15;  // the upper edge far away
   }
-  cam.Diagonal = std::hypot(pic.w, pic.h);
-  cam.SetCorners(q[0], q[1], q[2], q[3], q[4], q[5], q[6], q[7]);
-  cam.FocalRatio = 1.0;
-  if (!cam.SolveCamera()) return false;
-  cam.EstimateFocalRatio();
-  return cam.FrameValid();
+  return test::SetUpCorners(cam, q, pic.w, pic.h).Ready();
 }
 
 TEST(RectifyRows, SameBytesAsThePerPixelPass) {
@@ -111,8 +103,9 @@ TEST(RectifyRows, SameBytesAsThePerPixelPass) {
     const int th = preview ? size(rng) : pic.h;
     const int p = (trial % 5 == 0 || steep) ? 1 + trial % 13 : crop(rng);
 
-    RecordingUi refUi;
-    refUi.nearest = trial % 2 == 0;
+    TTestUi refUi;
+    const bool nearest = trial % 2 == 0;
+    refUi.nearest = [nearest](int) { return nearest; };
     auto want = Pane(tw, th, pic);
     try {
       Rectify({&cam, &pic.surface, want.get(), preview, p, pic.w, pic.h, nullptr, true, 0}, refUi);
@@ -125,20 +118,20 @@ TEST(RectifyRows, SameBytesAsThePerPixelPass) {
       if (vector && !detail::VectorKernelsAvailable()) continue;
       threads = std::abs(threads);
       const bool was = detail::UseVectorKernels(vector);
-      RecordingUi ui;
+      TTestUi ui;
       ui.nearest = refUi.nearest;
       auto got = Pane(tw, th, pic);
       Rectify({&cam, &pic.surface, got.get(), preview, p, pic.w, pic.h, nullptr, false, threads}, ui);
       detail::UseVectorKernels(was);
       ASSERT_TRUE(*got->Bitmap == *want->Bitmap)
           << "trial " << trial << " threads " << threads << (vector ? " vector" : " scalar") << " picture " << pic.w << "x" << pic.h << " pane "
-          << tw << "x" << th << " crop " << p << (preview ? " preview" : refUi.nearest ? " nearest" : " bilinear");
+          << tw << "x" << th << " crop " << p << (preview ? " preview" : nearest ? " nearest" : " bilinear");
       ASSERT_EQ(ui.log, refUi.log) << "trial " << trial;
       EXPECT_EQ(got->CursorX, want->CursorX);
       EXPECT_EQ(got->CursorY, want->CursorY);
     }
     ++runs;
-    blends += !preview && !refUi.nearest;
+    blends += !preview && !nearest;
     for (int y = 0; y < th && withRed == runs - 1; ++y)
       for (int x = 0; x < tw; ++x)
         if (want->Bitmap->Pixel(x, y) == NoSourceColor) {
@@ -157,7 +150,7 @@ TEST(RectifyRows, SamplingSwitchedDuringARunTakesEffectAtTheSameStep) {
   Picture pic(120, 90, rng);
   TCameraSolver cam;
   ASSERT_TRUE(RandomCamera(cam, pic, rng));
-  RecordingUi refUi, ui;
+  FlippingUi refUi, ui;
   refUi.flipAtStep = ui.flipAtStep = 40;  // after the initial message and 39 steps
   // Meanwhile the helpers finish the remaining steps with the old sampling: those must be redone.
   ui.slowFlip = true;
@@ -166,10 +159,10 @@ TEST(RectifyRows, SamplingSwitchedDuringARunTakesEffectAtTheSameStep) {
   Rectify({&cam, &pic.surface, want.get(), false, 80, 120, 90, nullptr, true, 0}, refUi);
   Rectify({&cam, &pic.surface, got.get(), false, 80, 120, 90, nullptr, false, 3}, ui);
   EXPECT_TRUE(*got->Bitmap == *want->Bitmap);
-  EXPECT_FALSE(ui.nearest);
+  EXPECT_FALSE(ui.nearestNow);
   // Both samplings really occur in the result: against an all-nearest run the rows differ only
   // after the switch.
-  RecordingUi plain;
+  TTestUi plain;
   auto nearest = Pane(120, 90, pic);
   Rectify({&cam, &pic.surface, nearest.get(), false, 80, 120, 90, nullptr, false, 1}, plain);
   int firstDiff = -1;
@@ -193,22 +186,19 @@ TEST(RectifyRows, NoHelperWritesIntoAPaneWhileMessagesGoThrough) {
   box->SetBounds(0, 0, 1000, 760);
   TPlottFlaeche pane;
   pane.AttachPaintBox(box, "");
-  pane.DefineWindow(1, -pic.w / 2.0, pic.w / 2.0, pic.h / 2.0, -pic.h / 2.0, 0, 1, 0, 1);
-  struct : RecordingUi {
-    TPlottFlaeche* pane = nullptr;
-    int changedDuringMessages = 0;
-    void ProcessMessages() override {
-      TBitmap before;
-      before.Assign(*pane->Bitmap);
-      std::this_thread::sleep_for(std::chrono::milliseconds(3));
-      if (!(before == *pane->Bitmap)) ++changedDuringMessages;
-    }
-  } ui;
-  ui.pane = &pane;
+  DefinePictureWindow(pane, pic.w, pic.h);
+  TTestUi ui;
+  int changedDuringMessages = 0;
+  ui.onMessages = [&] {
+    TBitmap before;
+    before.Assign(*pane.Bitmap);
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    if (!(before == *pane.Bitmap)) ++changedDuringMessages;
+  };
   Rectify({&cam, &pic.surface, &pane, true, 90, pic.w, pic.h, nullptr, false, 4}, ui);
-  EXPECT_EQ(ui.changedDuringMessages, 0);
+  EXPECT_EQ(changedDuringMessages, 0);
   // And the pixels are still those of the per-pixel pass.
-  RecordingUi refUi;
+  TTestUi refUi;
   auto want = Pane(1000, 760, pic);
   Rectify({&cam, &pic.surface, want.get(), true, 90, pic.w, pic.h, nullptr, true, 0}, refUi);
   EXPECT_TRUE(*pane.Bitmap == *want->Bitmap);

@@ -12,6 +12,8 @@
 
 #include "platform/forms.h"
 #include "platform/headless/headless.h"
+#include "tests/support/picture.h"
+#include "tests/support/test_ui.h"
 
 namespace planora {
 namespace {
@@ -25,18 +27,17 @@ constexpr double kWide[8] = {1800, -300, -1800, -300, -1800, 300, 1800, 300};
 constexpr double kSteep[8] = {300, -100, -300, -100, -1600, 1200, 1600, 1200};
 constexpr double kSteepDown[8] = {1600, -1200, -1600, -1200, -300, 100, 300, 100};
 
+using test::InitPictureSurface;
+using test::TTestUi;
+
 std::unique_ptr<TCameraSolver> Solved(const double (&q)[8]) {
   auto cam = std::make_unique<TCameraSolver>();
-  cam->Diagonal = 5000;
-  cam->SetCorners(q[0], q[1], q[2], q[3], q[4], q[5], q[6], q[7]);
-  cam->FocalRatio = 1.0;
-  cam->SolveCamera();
-  cam->EstimateFocalRatio();
+  test::SetUpCorners(*cam, q, 4000, 3000);
   return cam;
 }
 
-// Window 1 as the rectification window defines it: picture pixels from the centre, y downwards.
-void PictureWindow(TPlottFlaeche& s) { s.DefineWindow(1, -2000, 2000, 1500, -1500, 0, 1, 0, 1); }
+// Surfaces of any pixel size over the 4000 x 3000 picture's world window.
+void PictureWindow(TPlottFlaeche& s) { DefinePictureWindow(s, 4000, 3000); }
 
 // Never pure red, and every neighbour differs, so a blend is told from a nearest sample.
 TColor Pattern(int x, int y) { return RGBColor(10 + 6 * x, 20 + 7 * y, 30 + (x * y) % 200); }
@@ -44,10 +45,8 @@ TColor Pattern(int x, int y) { return RGBColor(10 + 6 * x, 20 + 7 * y, 30 + (x *
 struct Surfaces {
   TPlottFlaeche source, target;
   explicit Surfaces(int w = 40, int h = 30) {
-    source.InitOffscreen(w, h);
-    target.InitOffscreen(w, h);
-    PictureWindow(source);
-    PictureWindow(target);
+    InitPictureSurface(source, w, h, 4000, 3000);
+    InitPictureSurface(target, w, h, 4000, 3000);
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) source.Bitmap->SetPixel(x, y, Pattern(x, y));
   }
@@ -62,28 +61,8 @@ int Count(const TPlottFlaeche& s, TColor c, int row = -1) {
   return n;
 }
 
-struct FakeUi : TRectifyUi {
-  std::vector<std::string> events;
-  std::vector<int> progress;
-  int messages = 0, nearestAsked = 0;
-  std::function<bool(int)> nearest = [](int) { return true; };
-  std::function<void()> onMessages = [] {};
-  double corners[4][2] = {};
-
-  void BeginRun() override { events.push_back("begin"); }
-  void EndRun() override { events.push_back("end"); }
-  void SetProgress(int p) override { progress.push_back(p); }
-  void ProcessMessages() override { ++messages; onMessages(); }
-  bool NearestOnly() override { return nearest(nearestAsked++); }
-  void CornersUsed(const double c[4][2]) override {
-    events.push_back("corners");
-    std::copy(&c[0][0], &c[0][0] + 8, &corners[0][0]);
-  }
-  void PreviewShownChanged(bool shown) override { events.push_back(shown ? "shown" : "not shown"); }
-};
-
 // The per-pixel pass, unless asked for the row-wise one.
-TRectifyResult RunOn(Surfaces& s, TCameraSolver& cam, bool preview, int crop, FakeUi& ui,
+TRectifyResult RunOn(Surfaces& s, TCameraSolver& cam, bool preview, int crop, TTestUi& ui,
                      TPlottFlaeche* marker = nullptr, bool rows = false) {
   return Rectify({&cam, &s.source, &s.target, preview, crop, 4000, 3000, marker, !rows, 0}, ui);
 }
@@ -128,7 +107,7 @@ TEST(RectifyFrame, CropAndMarkerShapeSetTheScale) {
 TEST(RectifyFrame, RefusedRunsLeaveNoTrace) {
   Surfaces s;
   s.target.Bitmap->Fill(clBlue);
-  FakeUi ui;
+  TTestUi ui;
   const double line[8] = {1000, 0, 0, 0, -1000, 0, 500, 500};  // a, b, c on one line: no frame
   auto cam = Solved(line);
   ASSERT_FALSE(cam->FrameValid());
@@ -143,7 +122,7 @@ TEST(RectifyFrame, RefusedRunsLeaveNoTrace) {
   EXPECT_THROW(Rectify({cam.get(), &s.source, &s.source, false, 90, 4000, 3000, nullptr}, ui), ERectifyError);
   EXPECT_THROW(Rectify({cam.get(), nullptr, &s.target, false, 90, 4000, 3000, nullptr}, ui), ERectifyError);
   EXPECT_EQ(Count(s.target, clBlue), 40 * 30);
-  EXPECT_TRUE(ui.events.empty());
+  EXPECT_TRUE(ui.log.empty());
   EXPECT_TRUE(ui.progress.empty());
 }
 
@@ -151,11 +130,11 @@ TEST(RectifyRun, FullPassSamplesNearestOrInterpolated) {
   // The whole picture marked, crop 100: every output pixel maps onto itself.
   auto whole = Solved(kWhole);
   Surfaces s;
-  FakeUi nearest;
+  TTestUi nearest;
   ExpectFrame(RunOn(s, *whole, false, 100, nearest), 1.0, 2000, 1500);
   EXPECT_TRUE(*s.target.Bitmap == *s.source.Bitmap);
 
-  FakeUi blend;
+  TTestUi blend;
   blend.nearest = [](int) { return false; };
   RunOn(s, *whole, false, 100, blend);
   for (int y = 0; y < 30; ++y) {
@@ -180,7 +159,7 @@ TEST(RectifyRun, FullPassSamplesNearestOrInterpolated) {
   // Crop 50: the picture covers the middle 62.5 % of the output, red all round it, with either
   // sampling. Source column of output column x: 1.6 x - 11.7.
   for (bool interpolate : {false, true}) {
-    FakeUi ui;
+    TTestUi ui;
     ui.nearest = [&](int) { return !interpolate; };
     RunOn(s, *cam, false, 50, ui);
     EXPECT_EQ(s.Out(6, 15), NoSourceColor);
@@ -206,13 +185,13 @@ TEST(RectifyRun, PreviewFillsThePaneAndPlacesTheMarker) {
   s.target.SetOption(TransparentMarker, true);
   auto cam = Solved(kDefault);
 
-  FakeUi ui;
+  TTestUi ui;
   ui.nearest = [](int) -> bool { throw std::logic_error("the preview never asks"); };
   std::vector<bool> screenOff;
   ui.onMessages = [&] { screenOff.push_back(s.target.Options[NoScreenUpdate]); };
   const TRectifyResult r = RunOn(s, *cam, true, 90, ui, &s.target);
 
-  EXPECT_EQ(ui.events, (std::vector<std::string>{"corners", "begin", "shown", "end"}));
+  EXPECT_EQ(ui.Events(), (std::vector<std::string>{"corners", "begin", "shown", "end"}));
   for (int k = 0; k < 8; ++k) EXPECT_EQ(ui.corners[k / 2][k % 2], kDefault[k]) << k;
   // 1200 source pixels: a step of 24 pixels, 50 steps of 2 between the initial 0 and the final 100.
   EXPECT_EQ(ui.messages, 1 + 1 + 50 + 1);
@@ -243,11 +222,10 @@ TEST(RectifyRun, FullPassProgressAndFailures) {
   Surfaces s;
   auto cam = Solved(kDefault);
   TPlottFlaeche pane;  // an off-screen stand-in for the preview pane
-  pane.InitOffscreen(40, 30);
-  PictureWindow(pane);
-  FakeUi ui;
+  InitPictureSurface(pane, 40, 30, 4000, 3000);
+  TTestUi ui;
   RunOn(s, *cam, false, 90, ui, &pane);
-  EXPECT_EQ(ui.events, (std::vector<std::string>{"corners", "begin", "not shown", "end"}));
+  EXPECT_EQ(ui.Events(), (std::vector<std::string>{"corners", "begin", "not shown", "end"}));
   EXPECT_EQ(ui.nearestAsked, 40 * 30);
   EXPECT_EQ(ui.messages, 1 + 100 + 1);
   ASSERT_EQ(ui.progress.size(), 103u);
@@ -259,25 +237,25 @@ TEST(RectifyRun, FullPassProgressAndFailures) {
   // Sources too small for a progress step: no intermediate positions, nothing divided by 0.
   for (bool preview : {false, true}) {
     Surfaces tiny(7, 5);
-    FakeUi t;
+    TTestUi t;
     RunOn(tiny, *cam, preview, 90, t);
     EXPECT_EQ(t.progress, preview ? (std::vector<int>{0, 100}) : (std::vector<int>{0, 1, 100}));
     EXPECT_EQ(tiny.Out(3, 2), Pattern(3, 2));
   }
 
   // A failure half-way still ends the run and gives the pane its screen updates back.
-  FakeUi failing;
+  TTestUi failing;
   failing.onMessages = [&] { if (failing.messages == 10) throw std::runtime_error("closed"); };
   EXPECT_THROW(Rectify({cam.get(), &s.source, &pane, true, 90, 4000, 3000, nullptr}, failing),
                std::runtime_error);
-  EXPECT_EQ(failing.events.back(), "end");
+  EXPECT_EQ(failing.Events().back(), "end");
   EXPECT_FALSE(pane.Options[NoScreenUpdate]);
 }
 
 TEST(RectifyRun, SamplingChoiceIsReadForEveryPixel) {
   auto cam = Solved(kDefault);  // crop 100 puts sample points between pixels: blends differ
   Surfaces a, b, mixed;
-  FakeUi nearest, blend, flip;
+  TTestUi nearest, blend, flip;
   blend.nearest = [](int) { return false; };
   flip.nearest = [](int i) { return i < 40 * 15; };  // the user unticks the option after 15 rows
   RunOn(a, *cam, false, 100, nearest);
@@ -301,7 +279,7 @@ TEST(RectifyRun, PointsWithoutAPicturePixelAreRed) {
     const bool down = mode >= 3;
     auto cam = Solved(down ? kSteepDown : kSteep);
     Surfaces s;
-    FakeUi ui;
+    TTestUi ui;
     ui.nearest = [&](int) { return mode % 3 == 1; };
     ASSERT_NO_THROW(RunOn(s, *cam, mode % 3 == 0, 1, ui));
     for (int y = 0; y < 30; ++y) {
@@ -323,7 +301,7 @@ TEST(RectifyRun, PointsWithoutAPicturePixelAreRed) {
     s.source.DefineWindow(1, -2e-6, 2e-6, 1.5e-6, -1.5e-6, 0, 1, 0, 1);
     ASSERT_THROW(s.source.WorldToPixelX(1, 2000), ERangeError);
     ASSERT_THROW(s.source.GetPixelInterpolated(1, 2000, 1500), ERangeError);
-    FakeUi ui;
+    TTestUi ui;
     ui.nearest = [&](int) { return nearest; };
     ASSERT_NO_THROW(RunOn(s, *whole, false, 100, ui));
     EXPECT_EQ(Count(s.target, NoSourceColor), 40 * 30);

@@ -18,7 +18,7 @@
 #include "help/infounit.h"
 #include "platform/headless/headless.h"
 #include "plugin/plgint.h"
-#include "window/fingerprint.h"
+#include "engine/fingerprint.h"
 
 namespace planora {
 namespace {
@@ -503,27 +503,6 @@ TEST_F(WindowTest, DraggingTheMarkerClearsTheFocalRatioAndHelpWindowsOpen) {
   Open();
   EXPECT_EQ(hovering, "1.000");
   EXPECT_EQ(during, "-");
-}
-
-TEST(Fingerprint, ReadsTheSizeAndTwentyEightPixelsOnly) {
-  // One pixel is read 28 times: an even number of exclusive ors leaves w x h.
-  TBitmap one(1, 1);
-  one.SetPixel(0, 0, RGBColor(10, 20, 30));
-  EXPECT_EQ(Fingerprint(one), 1);
-
-  TBitmap b(50, 40);
-  for (int y = 0; y < 40; ++y)
-    for (int x = 0; x < 50; ++x) b.SetPixel(x, y, RGBColor(x * 5, y * 6, (x * y) % 256));
-  const std::int32_t f = Fingerprint(b);
-  b.SetPixel(7, 9, clRed);  // on none of the sampled lines
-  EXPECT_EQ(Fingerprint(b), f);
-  b.SetPixel(15, 12, RGBColor(1, 2, 3));  // (3 x 50 / 10, 3 x 40 / 10) on the diagonal
-  EXPECT_NE(Fingerprint(b), f);
-  // 10 x 10: the diagonal point (3, 3) is read exactly once, as a colour with red in the low byte.
-  TBitmap c(10, 10);
-  c.Fill(clBlack);
-  c.SetPixel(3, 3, RGBColor(0x12, 0x34, 0x56));
-  EXPECT_EQ(Fingerprint(c), 100 ^ 0x563412);
 }
 
 }  // namespace

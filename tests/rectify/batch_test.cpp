@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -24,10 +25,13 @@
 #include "apps/imageio/metadata.h"
 #include "engine/camera.h"
 #include "engine/rectify.h"
+#include "engine/fingerprint.h"
 #include "platform/inifiles.h"
-#include "tools/scene.h"
 #include "plot/glib2.h"
-#include "window/fingerprint.h"
+#include "tests/support/picture.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_ui.h"
+#include "tools/scene.h"
 
 namespace planora {
 namespace {
@@ -39,16 +43,8 @@ const std::vector<double> kTurned = {1032.7, -530.3, -667.6, -609.0, -614.9, 470
 
 class BatchTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/planora-batch-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    ResetDecimalSeparator();
-    fs::remove_all(dir_);
-  }
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  void TearDown() override { ResetDecimalSeparator(); }
+  std::string Path(const std::string& name) const { return dir_.Path(name); }
 
   // A photo of smooth gradients and a grid, so that a shifted sample shows.
   std::string Photo(const std::string& name, int w, int h) {
@@ -88,13 +84,11 @@ class BatchTest : public ::testing::Test {
     return json.substr(from, json.find_first_of(",\n", from) - from);
   }
   std::vector<std::string> Files() const {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
+    const std::set<std::string> names = dir_.Entries();
+    return {names.begin(), names.end()};
   }
 
-  std::string dir_;
+  test::TTempDir dir_{"planora-batch"};
   std::ostringstream out_, err_;
 };
 
@@ -230,25 +224,14 @@ TEST_F(BatchTest, SamePixelsAsTheWindowsSurfacePathWhateverTheCornerOrder) {
   for (int y = 0; y < h; ++y) std::memcpy(picture.ScanLine(y), &photo.Pixels[static_cast<std::size_t>(y) * w * 3], w * 3);
   TPlottFlaeche source, result;
   for (TPlottFlaeche* s : {&source, &result}) {
-    s->InitOffscreen(w, h);
-    s->DefineWindow(1, -w / 2.0, w / 2.0, h / 2.0, -h / 2.0, 0, 1, 0, 1);
+    test::InitPictureSurface(*s, w, h);
     s->DrawPictureFullSize(picture);
   }
   TCameraSolver cam;
-  cam.Diagonal = std::sqrt(w * w + h * h);
-  cam.SetCorners(c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7]);
-  cam.FocalRatio = 1.0;
-  ASSERT_TRUE(cam.SolveCamera());
-  cam.EstimateFocalRatio();
-  struct : TRectifyUi {
-    void BeginRun() override {}
-    void EndRun() override {}
-    void SetProgress(int) override {}
-    void ProcessMessages() override {}
-    bool NearestOnly() override { return false; }
-    void CornersUsed(const double[4][2]) override {}
-    void PreviewShownChanged(bool) override {}
-  } ui;
+  const double q[8] = {c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7]};
+  ASSERT_TRUE(test::SetUpCorners(cam, q, w, h).Ready());
+  test::TTestUi ui;
+  ui.nearest = [](int) { return false; };
   Rectify({&cam, &source, &result, false, 70, w, h, nullptr, true, 1}, ui);
   std::vector<std::uint8_t> want;
   for (int y = 0; y < h; ++y) want.insert(want.end(), result.Bitmap->ScanLine(y), result.Bitmap->ScanLine(y) + w * 3);

@@ -1,4 +1,4 @@
-#include "window/fingerprint.h"
+#include "engine/fingerprint.h"
 
 namespace planora {
 
