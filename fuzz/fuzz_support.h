@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/scope_exit.h"
+
 namespace planora::fuzz {
 
 inline const std::string& Folder() {
@@ -22,12 +24,10 @@ inline const std::string& Folder() {
     if (mkdtemp(pattern) == nullptr) std::abort();
     return std::string(pattern);
   }();
-  static const struct TRemove {
-    ~TRemove() {
-      std::error_code ec;
-      std::filesystem::remove_all(folder, ec);
-    }
-  } remove;
+  static const TScopeExit remove([] {
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+  });
   return folder;
 }
 

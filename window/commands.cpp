@@ -3,10 +3,9 @@
 #include "engine/setup.h"
 #include "help/infounit.h"
 #include "help/ubedienung_kurz.h"
+#include "platform/scope_exit.h"
 #include "plugin/plgint.h"
 #include "window/UJPGEntzerren.h"
-
-#include <functional>
 
 namespace planora {
 
@@ -103,28 +102,14 @@ void TFEntzerren::Vorschau1Click(TObject* /*Sender*/) {
   if (PrepareRun()) RunRectify(true);
 }
 
-namespace {
-
-// Keeps the commands off from the end of the full-resolution run until the
-// result is with the host and the window closes: a Preview in between would
-// make the close ask about a result already delivered, a second Pretty Print
-// would deliver twice. A refused result gives the commands back.
-class TCommandsOff {
- public:
-  explicit TCommandsOff(std::function<void(bool)> enable) : enable_(std::move(enable)) { enable_(false); }
-  ~TCommandsOff() { enable_(true); }
-  TCommandsOff(const TCommandsOff&) = delete;
-  TCommandsOff& operator=(const TCommandsOff&) = delete;
-
- private:
-  std::function<void(bool)> enable_;
-};
-
-}  // namespace
-
 void TFEntzerren::Fertigstellen1Click(TObject* /*Sender*/) {
   if (!PrepareRun() || !RunRectify(false)) return;
-  TCommandsOff off([this](bool on) { SetCommandsEnabled(on); });
+  // The commands stay off from the end of the full-resolution run until the
+  // result is with the host and the window closes: a Preview in between
+  // would make the close ask about a result already delivered, a second
+  // Pretty Print would deliver twice. A refused result gives them back.
+  SetCommandsEnabled(false);
+  const TScopeExit commandsBack([this] { SetCommandsEnabled(true); });
   Application->ProcessMessages();
   CheckHost(PutHostImage(*ResultSurface->Bitmap));
   Repaint();

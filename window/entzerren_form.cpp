@@ -1,5 +1,6 @@
 // TFEntzerren: controls, life cycle, layout and settings file.
 
+#include "platform/scope_exit.h"
 #include "plugin/plgint.h"
 #include "plugin/versionsinfo.h"
 #include "engine/fingerprint.h"
@@ -9,20 +10,6 @@
 namespace planora {
 
 std::uint8_t ResultCode = 0;
-
-namespace {
-
-// The screen cursor goes back to the arrow however the opening ends: a host
-// that refuses the picture must not leave the user with an hourglass.
-class TBusyCursor {
- public:
-  TBusyCursor() { Application->SetScreenCursor(crHourGlass); }
-  ~TBusyCursor() { Application->SetScreenCursor(crDefault); }
-  TBusyCursor(const TBusyCursor&) = delete;
-  TBusyCursor& operator=(const TBusyCursor&) = delete;
-};
-
-}  // namespace
 
 TFEntzerren::TFEntzerren(TApplication* owner) : TForm(owner, "FEntzerren") {
   SetCaption("Form1");
@@ -160,7 +147,10 @@ void TFEntzerren::FormShow(TObject* /*Sender*/) {
   double PaneW = 0, PaneAspect = 0;
   LayoutFirstPass(Avail, PaneW, PaneAspect);
 
-  TBusyCursor busy;
+  // The screen cursor goes back to the arrow however the opening ends: a
+  // host that refuses the picture must not leave the user with an hourglass.
+  Application->SetScreenCursor(crHourGlass);
+  const TScopeExit arrow([] { Application->SetScreenCursor(crDefault); });
   Application->ProcessMessages();
   ShowHostText("", true);
   ImageWidth = HostImageWidth();

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/limits.h"
+
 namespace planora {
 
 struct TPhoto {
@@ -35,7 +37,7 @@ struct TReadLimits {
   // A photo whose header declares more pixels than this is refused before
   // any pixel memory is taken: a damaged or hostile header must not be able
   // to make the program allocate gigabytes.
-  std::int64_t MaxPixels = 200'000'000;
+  std::int64_t MaxPixels = MaxPicturePixels;
 };
 
 struct TWriteOptions {

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "platform/headless/headless.h"
+#include "platform/limits.h"
+#include "platform/scope_exit.h"
 #include "plugin/library/application.h"
 #include "plugin/planora_plugin.h"
 #include "plugin/plgint.h"
@@ -18,14 +20,11 @@ using namespace planora;
 
 namespace {
 
-// Pictures the window cannot hold: nothing is allocated for them.
-constexpr long long kMaxPicturePixels = 200'000'000;
-
 bool PictureRectUsable() {
   const long long w = static_cast<long long>(HostRecord.ImageRect.Right) - HostRecord.ImageRect.Left;
   const long long h = static_cast<long long>(HostRecord.ImageRect.Bottom) - HostRecord.ImageRect.Top;
   // Each side first: two sides near 2^32 would overflow the product.
-  return w > 0 && h > 0 && w <= kMaxPicturePixels && h <= kMaxPicturePixels && w * h <= kMaxPicturePixels;
+  return w > 0 && h > 0 && w <= MaxPicturePixels && h <= MaxPicturePixels && w * h <= MaxPicturePixels;
 }
 
 }  // namespace
@@ -36,9 +35,7 @@ extern "C" PLANORA_EXPORT int32_t PLANORA_STDCALL Execute(void) {
     // Each run plays the script from its start, and only this run; its
     // first step may answer the refusal below, as a user would.
     RestartScript();
-    struct TScriptEnd {
-      ~TScriptEnd() { EndScript(); }
-    } scriptEnd;
+    const TScopeExit scriptEnd([] { EndScript(); });
     // An empty, inverted or absurd picture rectangle is refused before the
     // window takes any memory for it.
     if (!PictureRectUsable()) {
