@@ -40,3 +40,5 @@ add_test(NAME PluginHost.WindowsDllAsOnLinux
                  -P ${CMAKE_SOURCE_DIR}/tests/windows/run_host.cmake)
 set_tests_properties(PluginHost.WindowsDllAsOnLinux PROPERTIES TIMEOUT 900
                      SKIP_REGULAR_EXPRESSION "skipped: this machine cannot run the 32-bit DLL")
+
+planora_check_layer_links()
