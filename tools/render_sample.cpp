@@ -119,27 +119,10 @@ double Extent(const TPlane& plane) {
 // ---------------------------------------------------------------------------
 // Texture
 
-std::uint32_t Hash(std::int64_t a, std::int64_t b, std::uint32_t seed) {
-  std::uint64_t h = static_cast<std::uint64_t>(a) * 0x9E3779B97F4A7C15ull ^ static_cast<std::uint64_t>(b) * 0xC2B2AE3D27D4EB4Full ^ seed;
-  h ^= h >> 31;
-  h *= 0xBF58476D1CE4E5B9ull;
-  h ^= h >> 27;
-  return static_cast<std::uint32_t>(h >> 32);
-}
-
-double Unit(std::uint32_t h) { return h / 4294967296.0; }
-
-// Smooth value noise in -1..1 with features of about `cell` units.
-double Noise(double s, double t, double cell, std::uint32_t seed) {
-  const double x = s / cell, y = t / cell;
-  const double fx = std::floor(x), fy = std::floor(y);
-  const auto ix = static_cast<std::int64_t>(fx), iy = static_cast<std::int64_t>(fy);
-  const double u = x - fx, v = y - fy;
-  const double su = u * u * (3 - 2 * u), sv = v * v * (3 - 2 * v);
-  const double a = Unit(Hash(ix, iy, seed)), b = Unit(Hash(ix + 1, iy, seed));
-  const double c = Unit(Hash(ix, iy + 1, seed)), d = Unit(Hash(ix + 1, iy + 1, seed));
-  return 2 * ((a + (b - a) * su) + ((c + (d - c) * su) - (a + (b - a) * su)) * sv) - 1;
-}
+// The sample's seeds go into the hash unspread, as when it was rendered.
+std::uint32_t Hash(std::int64_t a, std::int64_t b, std::uint32_t seed) { return planora::scene::LatticeHash(a, b, seed); }
+double Unit(std::uint32_t h) { return planora::scene::UnitOf(h); }
+double Noise(double s, double t, double cell, std::uint32_t seed) { return planora::scene::ValueNoise(s, t, cell, seed); }
 
 TColour Wall(double s, double t) {
   constexpr double kBrickW = 250, kBrickH = 84, kMortar = 11;

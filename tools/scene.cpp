@@ -21,27 +21,11 @@ TVec operator*(double k, TVec a) { return {k * a.X, k * a.Y, k * a.Z}; }
 double Dot(TVec a, TVec b) { return a.X * b.X + a.Y * b.Y + a.Z * b.Z; }
 TVec Cross(TVec a, TVec b) { return {a.Y * b.Z - a.Z * b.Y, a.Z * b.X - a.X * b.Z, a.X * b.Y - a.Y * b.X}; }
 
-std::uint32_t Hash(std::int64_t a, std::int64_t b, std::uint32_t seed) {
-  std::uint64_t h = static_cast<std::uint64_t>(a) * 0x9E3779B97F4A7C15ull ^
-                    static_cast<std::uint64_t>(b) * 0xC2B2AE3D27D4EB4Full ^ (std::uint64_t{seed} * 0x94D049BB133111EBull);
-  h ^= h >> 31;
-  h *= 0xBF58476D1CE4E5B9ull;
-  h ^= h >> 27;
-  return static_cast<std::uint32_t>(h >> 32);
-}
-double Unit(std::uint32_t h) { return h / 4294967296.0; }
-
-// Smooth value noise in -1..1 with features of about `cell` units.
-double Noise(double s, double t, double cell, std::uint32_t seed) {
-  const double x = s / cell, y = t / cell;
-  const double fx = std::floor(x), fy = std::floor(y);
-  const auto ix = static_cast<std::int64_t>(fx), iy = static_cast<std::int64_t>(fy);
-  const double u = x - fx, v = y - fy;
-  const double su = u * u * (3 - 2 * u), sv = v * v * (3 - 2 * v);
-  const double a = Unit(Hash(ix, iy, seed)), b = Unit(Hash(ix + 1, iy, seed));
-  const double c = Unit(Hash(ix, iy + 1, seed)), d = Unit(Hash(ix + 1, iy + 1, seed));
-  return 2 * ((a + (b - a) * su) + ((c + (d - c) * su) - (a + (b - a) * su)) * sv) - 1;
-}
+// The generated photos spread each seed over the whole hash.
+std::uint64_t Salt(std::uint32_t seed) { return std::uint64_t{seed} * 0x94D049BB133111EBull; }
+std::uint32_t Hash(std::int64_t a, std::int64_t b, std::uint32_t seed) { return LatticeHash(a, b, Salt(seed)); }
+double Unit(std::uint32_t h) { return UnitOf(h); }
+double Noise(double s, double t, double cell, std::uint32_t seed) { return ValueNoise(s, t, cell, Salt(seed)); }
 
 struct TColour {
   double R = 0, G = 0, B = 0;
@@ -250,6 +234,26 @@ TScene Render(const TSceneOptions& o) {
   // A sensor of 200 pixels per millimetre for the EXIF focal length.
   SetExifFocalLength(photo.Exif, f / 200.0, 200.0, W, H);
   return scene;
+}
+
+std::uint32_t LatticeHash(std::int64_t a, std::int64_t b, std::uint64_t salt) {
+  std::uint64_t h = static_cast<std::uint64_t>(a) * 0x9E3779B97F4A7C15ull ^
+                    static_cast<std::uint64_t>(b) * 0xC2B2AE3D27D4EB4Full ^ salt;
+  h ^= h >> 31;
+  h *= 0xBF58476D1CE4E5B9ull;
+  h ^= h >> 27;
+  return static_cast<std::uint32_t>(h >> 32);
+}
+
+double ValueNoise(double s, double t, double cell, std::uint64_t salt) {
+  const double x = s / cell, y = t / cell;
+  const double fx = std::floor(x), fy = std::floor(y);
+  const auto ix = static_cast<std::int64_t>(fx), iy = static_cast<std::int64_t>(fy);
+  const double u = x - fx, v = y - fy;
+  const double su = u * u * (3 - 2 * u), sv = v * v * (3 - 2 * v);
+  const double a = UnitOf(LatticeHash(ix, iy, salt)), b = UnitOf(LatticeHash(ix + 1, iy, salt));
+  const double c = UnitOf(LatticeHash(ix, iy + 1, salt)), d = UnitOf(LatticeHash(ix + 1, iy + 1, salt));
+  return 2 * ((a + (b - a) * su) + ((c + (d - c) * su) - (a + (b - a) * su)) * sv) - 1;
 }
 
 }  // namespace planora::scene

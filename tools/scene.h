@@ -42,4 +42,14 @@ struct TScene {
 
 TScene Render(const TSceneOptions& options);
 
+// The textures' randomness, shared with the bundled sample's renderer: a
+// hash of a lattice point, and smooth value noise in -1..1 with features of
+// about `cell` units built on it. `salt` goes into the hash as it is: the
+// two renderers mix their seeds each their own way, and the sample's bytes
+// depend on its way.
+std::uint32_t LatticeHash(std::int64_t a, std::int64_t b, std::uint64_t salt);
+double ValueNoise(double s, double t, double cell, std::uint64_t salt);
+// A hash as a number in 0..1.
+inline double UnitOf(std::uint32_t h) { return h / 4294967296.0; }
+
 }  // namespace planora::scene
