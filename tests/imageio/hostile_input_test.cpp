@@ -27,6 +27,7 @@
 
 #include "apps/imageio/imageio.h"
 #include "platform/sysutils.h"
+#include "tests/support/temp_dir.h"
 
 namespace planora {
 namespace {
@@ -36,29 +37,15 @@ using TBytes = std::vector<std::uint8_t>;
 
 class HostileInputTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/planora_hostile_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
+  // A file system mounted over the folder goes before the folder does.
   void TearDown() override {
-    if (mounted_) ::umount2(dir_.c_str(), MNT_DETACH);
-    fs::remove_all(dir_);
+    if (mounted_) ::umount2(dir_.Dir().c_str(), MNT_DETACH);
   }
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-  static void Put(const std::string& path, const TBytes& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  }
-  static TBytes Get(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return TBytes(std::istreambuf_iterator<char>(in), {});
-  }
-  std::set<std::string> Names() const {
-    std::set<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir_)) names.insert(e.path().filename().string());
-    return names;
-  }
-  std::string dir_;
+  std::string Path(const std::string& name) const { return dir_.Path(name); }
+  static void Put(const std::string& path, const TBytes& bytes) { test::WriteBytes(path, bytes); }
+  static TBytes Get(const std::string& path) { return test::ReadByteVector(path); }
+  std::set<std::string> Names() const { return dir_.Entries(); }
+  test::TTempDir dir_{"planora-hostile"};
   bool mounted_ = false;
 };
 
@@ -332,7 +319,7 @@ TEST_F(HostileInputTest, TheFileIsStreamedWithALimitNeverReadWhole) {
 
 TEST_F(HostileInputTest, AFullDiskSaysSoForEveryFormat) {
   if (geteuid() != 0) GTEST_SKIP() << "a small tmpfs for a full disk needs root; not run";
-  if (mount("tmpfs", dir_.c_str(), "tmpfs", 0, "size=256k") != 0)
+  if (mount("tmpfs", dir_.Dir().c_str(), "tmpfs", 0, "size=256k") != 0)
     GTEST_SKIP() << "cannot mount a small tmpfs here (" << std::strerror(errno) << "); not run";
   mounted_ = true;
   const TPhoto photo = Noise(600, 600);

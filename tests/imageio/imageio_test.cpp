@@ -20,6 +20,7 @@
 
 #include "apps/imageio/metadata.h"
 #include "platform/sysutils.h"
+#include "tests/support/temp_dir.h"
 
 #include <cmath>
 #include <exiv2/exiv2.hpp>
@@ -50,26 +51,11 @@ using TBytes = std::vector<std::uint8_t>;
 
 class ImageIoTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/planora_imageio_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-  static void Put(const std::string& path, const TBytes& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  }
-  static TBytes Get(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return TBytes(std::istreambuf_iterator<char>(in), {});
-  }
-  std::set<std::string> Names() const {
-    std::set<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir_)) names.insert(e.path().filename().string());
-    return names;
-  }
-  std::string dir_;
+  std::string Path(const std::string& name) const { return dir_.Path(name); }
+  static void Put(const std::string& path, const TBytes& bytes) { test::WriteBytes(path, bytes); }
+  static TBytes Get(const std::string& path) { return test::ReadByteVector(path); }
+  std::set<std::string> Names() const { return dir_.Entries(); }
+  test::TTempDir dir_{"planora-imageio"};
 };
 
 TBytes Text(const std::string& s) { return TBytes(s.begin(), s.end()); }

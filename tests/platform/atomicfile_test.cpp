@@ -26,6 +26,7 @@
 #include <string>
 
 #include "platform/sysutils.h"
+#include "tests/support/temp_dir.h"
 
 namespace planora {
 namespace {
@@ -34,28 +35,14 @@ namespace fs = std::filesystem;
 
 class AtomicFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::random_device random;
-    dir_ = (fs::temp_directory_path() / ("planora_atomic_" + std::to_string(random()))).string();
-    ASSERT_TRUE(fs::create_directory(dir_));
-  }
+  // A file system mounted over the folder goes before the folder does.
   void TearDown() override {
-    if (mounted_) ::umount2(dir_.c_str(), MNT_DETACH);
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
+    if (mounted_) ::umount2(dir_.Dir().c_str(), MNT_DETACH);
   }
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-  static void Put(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-  static std::string Get(const std::string& path) {
-    std::ostringstream out;
-    out << std::ifstream(path, std::ios::binary).rdbuf();
-    return out.str();
-  }
-  std::set<std::string> Entries() const {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir_)) names.insert(entry.path().filename().string());
-    return names;
-  }
+  std::string Path(const std::string& name) const { return dir_.Path(name); }
+  static void Put(const std::string& path, const std::string& bytes) { test::WriteBytes(path, bytes); }
+  static std::string Get(const std::string& path) { return test::ReadBytes(path); }
+  std::set<std::string> Entries() const { return dir_.Entries(); }
   static std::string MessageOf(const std::string& path, const std::string& text) {
     try {
       ReplaceFileAtomically(path, text, "test file");
@@ -64,7 +51,7 @@ class AtomicFileTest : public ::testing::Test {
     }
     return "";
   }
-  std::string dir_;
+  test::TTempDir dir_{"planora-atomic"};
   bool mounted_ = false;
 };
 
@@ -227,7 +214,7 @@ TEST_F(AtomicFileTest, SignalsDuringAWriteLeaveTheOldFileAndNoTemporaryOne) {
 
 TEST_F(AtomicFileTest, AFullDiskSaysSoAndKeepsTheOldFile) {
   if (geteuid() != 0) GTEST_SKIP() << "a small tmpfs for a full disk needs root; not run";
-  if (mount("tmpfs", dir_.c_str(), "tmpfs", 0, "size=256k") != 0)
+  if (mount("tmpfs", dir_.Dir().c_str(), "tmpfs", 0, "size=256k") != 0)
     GTEST_SKIP() << "cannot mount a small tmpfs here (" << strerror(errno) << "); not run";
   mounted_ = true;
   Put(Path("s.ini"), "old\n");

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/sysutils.h"
+#include "tests/support/temp_dir.h"
 
 namespace planora {
 namespace {
@@ -29,31 +30,13 @@ const std::string kNewLine = "\n";
 
 class IniFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::random_device random;
-    const fs::path dir = fs::temp_directory_path() / ("planora_ini_" + std::to_string(random()));
-    ASSERT_TRUE(fs::create_directory(dir));
-    dir_ = dir.generic_string();
-    SetDecimalSeparator('.');
-  }
-  void TearDown() override {
-    ResetDecimalSeparator();
-    fs::remove_all(dir_);
-  }
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-  static void Put(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-  static std::string Get(const std::string& path) {
-    std::ostringstream out;
-    out << std::ifstream(path, std::ios::binary).rdbuf();
-    return out.str();
-  }
-  // Every name in the folder: a leftover temporary file shows up here.
-  std::set<std::string> Entries() const {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir_)) names.insert(entry.path().filename().string());
-    return names;
-  }
-  std::string dir_;
+  void SetUp() override { SetDecimalSeparator('.'); }
+  void TearDown() override { ResetDecimalSeparator(); }
+  std::string Path(const std::string& name) const { return dir_.Path(name); }
+  static void Put(const std::string& path, const std::string& bytes) { test::WriteBytes(path, bytes); }
+  static std::string Get(const std::string& path) { return test::ReadBytes(path); }
+  std::set<std::string> Entries() const { return dir_.Entries(); }
+  test::TTempDir dir_{"planora-ini"};
 };
 
 TEST_F(IniFileTest, MissingOrUnreadableGivesDefaultsAndNamesIgnoreCase) {

@@ -13,6 +13,7 @@
 #include "platform/headless/headless.h"
 #include "platform/sysutils.h"
 #include "plot/glib2.h"
+#include "tests/support/temp_dir.h"
 
 namespace planora {
 namespace {
@@ -206,9 +207,8 @@ TEST(PlotSurface, ScreenCopiesFollowNoScreenUpdateAndMarker) {
 }
 
 TEST(PlotSurface, PlotFile) {
-  const auto dir = std::filesystem::temp_directory_path() / ("planora_plot_" + std::to_string(std::random_device{}()));
-  std::filesystem::create_directories(dir);
-  const auto file = dir / "a.plt";
+  const test::TTempDir dir("planora-plot");
+  const std::filesystem::path file = dir.Path("a.plt");
   Screen s(490, 385);
   TPlottFlaeche p;
   p.AttachPaintBox(s.pb, std::string(file.string()) + std::string(1, '\0'));
@@ -232,7 +232,7 @@ TEST(PlotSurface, PlotFile) {
   EXPECT_EQ(ReadFile(file), expected);
 
   // Names stop at 100 characters; binding again abandons the file unfinished.
-  const std::string longName = (dir / std::string(200, 'n')).string();
+  const std::string longName = dir.Path(std::string(200, 'n'));
   p.AttachPaintBox(s.pb, longName);
   EXPECT_EQ(p.PlotFileName, longName.substr(0, 100));
   p.InitOffscreen(5, 5);
@@ -240,12 +240,11 @@ TEST(PlotSurface, PlotFile) {
   EXPECT_EQ(ReadFile(longName.substr(0, 100)), header);
 
   try {
-    p.AttachPaintBox(s.pb, (dir / "missing" / "x.plt").generic_string());
+    p.AttachPaintBox(s.pb, dir.Path("missing/x.plt"));
     ADD_FAILURE() << "no exception";
   } catch (const EInOutError& e) {
     EXPECT_NE(std::string(e.what()).find("missing/x.plt"), std::string::npos);
   }
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

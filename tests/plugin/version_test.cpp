@@ -13,6 +13,7 @@
 
 #include "plugin/planora_plugin.h"
 #include "plugin/versionsinfo.h"
+#include "tests/support/temp_dir.h"
 
 using namespace planora;
 using namespace std::string_literals;
@@ -22,14 +23,11 @@ namespace {
 
 struct VersionFileTest : ::testing::Test {
   void SetUp() override {
-    Dir = fs::temp_directory_path() / ("planora_version_" + std::to_string(getpid()));
-    fs::create_directories(Dir);
     std::ifstream in(SelfPath, std::ios::binary);
     Self.assign(std::istreambuf_iterator<char>(in), {});
     ASSERT_TRUE(FindVersionSection(SelfPath, Offset, Size));
     ASSERT_LE(Offset + Size, Self.size());
   }
-  void TearDown() override { fs::remove_all(Dir); }
 
   std::string Write(const std::string& name, const std::vector<char>& bytes) {
     const std::string p = (Dir / name).string();
@@ -45,7 +43,8 @@ struct VersionFileTest : ::testing::Test {
   }
 
   const std::string SelfPath = fs::canonical("/proc/self/exe").string();
-  fs::path Dir;
+  test::TTempDir Temp{"planora-version"};
+  fs::path Dir{Temp.Dir()};
   std::vector<char> Self;
   std::uint64_t Offset = 0, Size = 0;
 };

@@ -3,8 +3,10 @@
 // anew for each test and removed with everything in it afterwards.
 #pragma once
 
+#include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace planora::test {
 
@@ -29,6 +31,8 @@ class TTempDir {
 
 // A file's bytes, written and read as they are (no line-end translation).
 void WriteBytes(const std::string& path, const std::string& bytes);
+void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 std::string ReadBytes(const std::string& path);
+std::vector<std::uint8_t> ReadByteVector(const std::string& path);
 
 }  // namespace planora::test

@@ -15,10 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "engine/fingerprint.h"
 #include "help/infounit.h"
 #include "platform/headless/headless.h"
 #include "plugin/plgint.h"
-#include "engine/fingerprint.h"
+#include "tests/support/temp_dir.h"
 
 namespace planora {
 namespace {
@@ -95,17 +96,13 @@ FakeHost* FakeHost::current = nullptr;
 class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/planora-window-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    host.iniPath = dir_ + "/planora.ini";
+    host.iniPath = dir_.Path("planora.ini");
     host.Install();
     ws.SetWorkArea(TRect{0, 0, 1280, 800});
     ws.SetFrame(4, 22, 20);  // frame 4, caption 22 + menu 20
     PluginErrorMessage = UnableToProcessMessage;
     ResultCode = 99;
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   // Opens the window, runs the queued actions, and returns ShowModal's result.
   int Open() {
@@ -126,7 +123,7 @@ class WindowTest : public ::testing::Test {
     return t;
   }
 
-  std::string dir_;
+  test::TTempDir dir_{"planora-window"};
   FakeHost host;
   THeadlessWidgetSet ws;
   TApplication app{ws};
@@ -265,7 +262,7 @@ TEST_F(WindowTest, CorruptOrUnwritableSettingsNeverStopTheWindow) {
   EXPECT_TRUE(ws.Dialogs().empty());
 
   // A settings path in a missing folder: the window closes after saying where it could not write.
-  host.iniPath = dir_ + "/missing/planora.ini";
+  host.iniPath = dir_.Path("missing/planora.ini");
   Click("Ende1");
   Open();
   ASSERT_EQ(ws.Dialogs().size(), 1u);
