@@ -201,6 +201,12 @@ void TForm::DoClose(TCloseAction& action) {
   if (OnClose) DispatchEvent([&] { OnClose(this, action); });
 }
 
+void TForm::InvalidatePaintBoxes() {
+  for (const auto& c : controls_) {
+    if (auto* pb = dynamic_cast<TPaintBox*>(c.get())) pb->Invalidate();
+  }
+}
+
 void TForm::Repaint() {
   for (const auto& c : controls_) {
     if (auto* pb = dynamic_cast<TPaintBox*>(c.get())) pb->Repaint();

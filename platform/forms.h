@@ -134,6 +134,10 @@ class TForm : public TObject {
 
   // Redraws every control: paint boxes get their paint at once.
   void Repaint();
+  // Marks every paint box for a paint: what a backend does when the window
+  // is shown, or comes back from the task bar, so that the program draws
+  // its boxes again.
+  void InvalidatePaintBoxes();
 
   TPeer* Peer() const { return peer_.get(); }
   void SetPeer(std::unique_ptr<TPeer> peer);

@@ -347,11 +347,7 @@ void TQtFormPeer::WindowStateChanged() {
   form_->SetWindowState(state);
   readingBack_ = false;
   // Coming back from the task bar: the program paints its boxes again.
-  if (state != wsMinimized) {
-    for (const auto& c : form_->Controls()) {
-      if (auto* pb = dynamic_cast<TPaintBox*>(c.get())) pb->Invalidate();
-    }
-  }
+  if (state != wsMinimized) form_->InvalidatePaintBoxes();
 }
 
 void TQtFormPeer::ClientResized(const QSize& size) {
@@ -432,9 +428,7 @@ void TQtFormPeer::Show(bool modal) {
   }
   ReadBack();
   // Paint boxes get their first paint after the show handler, as on the desktop.
-  for (const auto& c : form_->Controls()) {
-    if (auto* pb = dynamic_cast<TPaintBox*>(c.get())) pb->Invalidate();
-  }
+  form_->InvalidatePaintBoxes();
 }
 
 void TQtFormPeer::Hide() {

@@ -18,6 +18,7 @@
 
 #include "apps/imageio/imageio.h"
 #include "apps/imageio/metadata.h"
+#include "apps/imageio/photo_bitmap.h"
 #include "apps/rectify/report.h"
 #include "detect/detect.h"
 #include "engine/camera.h"
@@ -379,12 +380,7 @@ TRectifyResult DrawObject(const TBatchOptions& o, const TCameraSolver& cam, cons
   TBitmap out(static_cast<int>(w), static_cast<int>(h));
   RectifyObject(picture, px, out, o.Nearest, o.Threads);
 
-  photo.Width = static_cast<int>(w);
-  photo.Height = static_cast<int>(h);
-  const std::size_t rowBytes = static_cast<std::size_t>(w) * 3;
-  photo.Pixels.resize(rowBytes * static_cast<std::size_t>(h));
-  for (int y = 0; y < photo.Height; ++y)
-    std::memcpy(photo.Pixels.data() + static_cast<std::size_t>(y) * rowBytes, out.ScanLine(y), rowBytes);
+  SetPhotoPixels(photo, out);
 
   TRectifyResult frame;
   double s[4], t[4];
@@ -403,15 +399,6 @@ std::unique_ptr<TPlottFlaeche> PictureSurface(int w, int h) {
   s->InitOffscreen(w, h);
   DefinePictureWindow(*s, w, h);
   return s;
-}
-
-// The decoded photo as the 24-bit bitmap a host hands over.
-std::unique_ptr<TBitmap> PictureBitmap(const TPhoto& photo) {
-  auto bitmap = std::make_unique<TBitmap>(photo.Width, photo.Height);
-  const std::size_t rowBytes = static_cast<std::size_t>(photo.Width) * 3;
-  for (int y = 0; y < photo.Height; ++y)
-    std::memcpy(bitmap->ScanLine(y), photo.Pixels.data() + static_cast<std::size_t>(y) * rowBytes, rowBytes);
-  return bitmap;
 }
 
 // The output's format takes a quality only as JPEG.
@@ -483,7 +470,7 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
   }
   // At most two full-size pixel buffers live at any time: each is let go
   // as soon as the next one holds the picture.
-  auto picture = PictureBitmap(photo);
+  auto picture = PhotoBitmap(photo);
   std::vector<std::uint8_t>().swap(photo.Pixels);
   // Drawn exactly as the rectification window draws it, so that the same
   // corners give the same pixels here and there.
@@ -539,10 +526,7 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
     }
     source.reset();  // the result and the photo to write are all that is needed now
 
-    photo.Pixels.resize(static_cast<std::size_t>(W) * static_cast<std::size_t>(H) * 3);
-    const std::size_t rowBytes = static_cast<std::size_t>(W) * 3;
-    for (int y = 0; y < H; ++y)
-      std::memcpy(photo.Pixels.data() + static_cast<std::size_t>(y) * rowBytes, result->Bitmap->ScanLine(y), rowBytes);
+    SetPhotoPixels(photo, *result->Bitmap);
     result.reset();
   }
   WritePhoto(o.Output, photo, TWriteOptions{o.Quality});

@@ -29,9 +29,7 @@ void THeadlessWidgetSet::ShowForm(TForm& form, bool /*modal*/) {
   } else {
     CentreIfAsked(form, workArea_);
   }
-  for (const auto& c : form.Controls()) {
-    if (auto* pb = dynamic_cast<TPaintBox*>(c.get())) pb->Invalidate();
-  }
+  form.InvalidatePaintBoxes();
   if (std::find(visible_.begin(), visible_.end(), &form) == visible_.end()) visible_.push_back(&form);
 }
 

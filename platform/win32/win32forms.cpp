@@ -380,11 +380,7 @@ void TWin32FormPeer::StateChanged() {
   form_->SetWindowState(state);
   readingBack_ = false;
   // Coming back from the task bar: the program paints its boxes again.
-  if (state != wsMinimized) {
-    for (const auto& c : form_->Controls()) {
-      if (auto* pb = dynamic_cast<TPaintBox*>(c.get())) pb->Invalidate();
-    }
-  }
+  if (state != wsMinimized) form_->InvalidatePaintBoxes();
 }
 
 void TWin32FormPeer::RememberMaximized() {
@@ -452,9 +448,7 @@ void TWin32FormPeer::Show(bool /*modal*/) {
   UpdateWindow(window_);
   ReadBack();
   // Paint boxes get their first paint after the show handler, as on the desktop.
-  for (const auto& c : form_->Controls()) {
-    if (auto* pb = dynamic_cast<TPaintBox*>(c.get())) pb->Invalidate();
-  }
+  form_->InvalidatePaintBoxes();
 }
 
 void TWin32FormPeer::Hide() {

@@ -15,18 +15,13 @@
 #include <string>
 
 #include "apps/imageio/imageio.h"
+#include "apps/imageio/photo_bitmap.h"
 #include "tools/scene.h"
 
 namespace planora {
 namespace {
 
-std::unique_ptr<TBitmap> ToBitmap(const TPhoto& p) {
-  auto b = std::make_unique<TBitmap>(p.Width, p.Height);
-  for (int y = 0; y < p.Height; ++y)
-    std::memcpy(b->ScanLine(y), p.Pixels.data() + static_cast<std::size_t>(y) * p.Width * 3,
-                static_cast<std::size_t>(p.Width) * 3);
-  return b;
-}
+std::unique_ptr<TBitmap> ToBitmap(const TPhoto& p) { return PhotoBitmap(p); }
 
 // The largest corner error under the best pairing of found and true corners.
 double WorstError(const double found[4][2], const double truth[4][2]) {

@@ -23,9 +23,11 @@
 
 #include "apps/imageio/imageio.h"
 #include "apps/imageio/metadata.h"
+#include "apps/imageio/photo_bitmap.h"
 #include "engine/camera.h"
 #include "engine/rectify.h"
 #include "engine/fingerprint.h"
+#include "engine/settings.h"
 #include "platform/inifiles.h"
 #include "plot/glib2.h"
 #include "tests/support/picture.h"
@@ -191,13 +193,11 @@ TEST_F(BatchTest, VersionQualityNoteAndUnreadableSettings) {
 
   // A settings file of this picture with a corner that is not a number: the key is named.
   const TPhoto photo = ReadPhoto(in);
-  TBitmap picture(120, 90);
-  for (int y = 0; y < 90; ++y) std::memcpy(picture.ScanLine(y), &photo.Pixels[static_cast<std::size_t>(y) * 360], 360);
+  const std::unique_ptr<TBitmap> picture = PhotoBitmap(photo);
   {
     TIniFile ini(Path("p.ini"));
-    ini.WriteInteger("Planroa", "Inhash", Fingerprint(picture));
-    const char* keys[8] = {"Selection_a0", "Selection_a1", "Selection_b0", "Selection_b1",
-                           "Selection_c0", "Selection_c1", "Selection_d0", "Selection_d1"};
+    ini.WriteInteger("Planroa", "Inhash", Fingerprint(*picture));
+    const auto& keys = SettingsCornerKeys;
     for (int k = 0; k < 8; ++k) ini.WriteString("Planroa", keys[k], k == 3 ? "-3o" : "10");
   }
   TBatchOptions s;
@@ -220,12 +220,11 @@ TEST_F(BatchTest, SamePixelsAsTheWindowsSurfacePathWhateverTheCornerOrder) {
 
   // The window's way: the picture copied onto the full-size surfaces, the per-pixel pass.
   const TPhoto photo = ReadPhoto(in);
-  TBitmap picture(w, h);
-  for (int y = 0; y < h; ++y) std::memcpy(picture.ScanLine(y), &photo.Pixels[static_cast<std::size_t>(y) * w * 3], w * 3);
+  const std::unique_ptr<TBitmap> picture = PhotoBitmap(photo);
   TPlottFlaeche source, result;
   for (TPlottFlaeche* s : {&source, &result}) {
     test::InitPictureSurface(*s, w, h);
-    s->DrawPictureFullSize(picture);
+    s->DrawPictureFullSize(*picture);
   }
   TCameraSolver cam;
   const double q[8] = {c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7]};
@@ -233,8 +232,9 @@ TEST_F(BatchTest, SamePixelsAsTheWindowsSurfacePathWhateverTheCornerOrder) {
   test::TTestUi ui;
   ui.nearest = [](int) { return false; };
   Rectify({&cam, &source, &result, false, 70, w, h, nullptr, true, 1}, ui);
-  std::vector<std::uint8_t> want;
-  for (int y = 0; y < h; ++y) want.insert(want.end(), result.Bitmap->ScanLine(y), result.Bitmap->ScanLine(y) + w * 3);
+  TPhoto window;
+  SetPhotoPixels(window, *result.Bitmap);
+  const std::vector<std::uint8_t>& want = window.Pixels;
   EXPECT_TRUE(got.Pixels == want);
 
   // Corners in any order, or as pixel positions, give the same picture.
@@ -261,14 +261,12 @@ TEST_F(BatchTest, SamePixelsAsTheWindowsSurfacePathWhateverTheCornerOrder) {
 TEST_F(BatchTest, SettingsFileGivesTheMarkerOfItsOwnPicture) {
   const std::string in = Photo("in.ppm", 120, 90);
   const TPhoto photo = ReadPhoto(in);
-  TBitmap picture(120, 90);
-  for (int y = 0; y < 90; ++y) std::memcpy(picture.ScanLine(y), &photo.Pixels[static_cast<std::size_t>(y) * 360], 360);
+  const std::unique_ptr<TBitmap> picture = PhotoBitmap(photo);
   const std::vector<double> c = {50, -35, -45, -30, -40, 38, 48, 30};
   {
     TIniFile ini(Path("p.ini"));
-    ini.WriteInteger("Planroa", "Inhash", Fingerprint(picture));
-    const char* keys[8] = {"Selection_a0", "Selection_a1", "Selection_b0", "Selection_b1",
-                           "Selection_c0", "Selection_c1", "Selection_d0", "Selection_d1"};
+    ini.WriteInteger("Planroa", "Inhash", Fingerprint(*picture));
+    const auto& keys = SettingsCornerKeys;
     for (int k = 0; k < 8; ++k) ini.WriteFloat("Planroa", keys[k], c[k]);
     ini.WriteInteger("Planroa", "Original_Groesse", 250);  // held to 100
     ini.UpdateFile();
