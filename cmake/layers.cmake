@@ -30,7 +30,7 @@ set(PLANORA_LAYERS
   "resources         :                     : plugin"
   "fuzz              :                     : apps/rectify"
   "bench             :                     : apps/rectify tools"
-  "tests/support     : planora_test_support : engine"
+  "tests/support     : planora_test_support : engine platform/headless"
   # Each test folder: the layer it tests first (its detail headers are open
   # to it), then what the tests use besides.
   "tests/platform    : : platform platform/headless tests/support"

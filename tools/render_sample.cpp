@@ -55,14 +55,7 @@ constexpr double kPitchDegrees = -21.0;  // tilt about the horizontal axis
 constexpr double kFill = 0.80;        // the poster's extent over the half-picture, largest side
 constexpr int kJpegQuality = 92;
 
-struct TVec {
-  double X = 0, Y = 0, Z = 0;
-};
-TVec operator+(TVec a, TVec b) { return {a.X + b.X, a.Y + b.Y, a.Z + b.Z}; }
-TVec operator-(TVec a, TVec b) { return {a.X - b.X, a.Y - b.Y, a.Z - b.Z}; }
-TVec operator*(double k, TVec a) { return {k * a.X, k * a.Y, k * a.Z}; }
-double Dot(TVec a, TVec b) { return a.X * b.X + a.Y * b.Y + a.Z * b.Z; }
-TVec Cross(TVec a, TVec b) { return {a.Y * b.Z - a.Z * b.Y, a.Z * b.X - a.X * b.Z, a.X * b.Y - a.Y * b.X}; }
+using planora::scene::TVec;
 
 struct TColour {
   double R = 0, G = 0, B = 0;

@@ -12,14 +12,6 @@ namespace planora::scene {
 
 namespace {
 
-struct TVec {
-  double X = 0, Y = 0, Z = 0;
-};
-TVec operator+(TVec a, TVec b) { return {a.X + b.X, a.Y + b.Y, a.Z + b.Z}; }
-TVec operator-(TVec a, TVec b) { return {a.X - b.X, a.Y - b.Y, a.Z - b.Z}; }
-TVec operator*(double k, TVec a) { return {k * a.X, k * a.Y, k * a.Z}; }
-double Dot(TVec a, TVec b) { return a.X * b.X + a.Y * b.Y + a.Z * b.Z; }
-TVec Cross(TVec a, TVec b) { return {a.Y * b.Z - a.Z * b.Y, a.Z * b.X - a.X * b.Z, a.X * b.Y - a.Y * b.X}; }
 
 // The generated photos spread each seed over the whole hash.
 std::uint64_t Salt(std::uint32_t seed) { return std::uint64_t{seed} * 0x94D049BB133111EBull; }

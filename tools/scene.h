@@ -42,6 +42,16 @@ struct TScene {
 
 TScene Render(const TSceneOptions& options);
 
+// Points and directions in camera space, for both renderers.
+struct TVec {
+  double X = 0, Y = 0, Z = 0;
+};
+inline TVec operator+(TVec a, TVec b) { return {a.X + b.X, a.Y + b.Y, a.Z + b.Z}; }
+inline TVec operator-(TVec a, TVec b) { return {a.X - b.X, a.Y - b.Y, a.Z - b.Z}; }
+inline TVec operator*(double k, TVec a) { return {k * a.X, k * a.Y, k * a.Z}; }
+inline double Dot(TVec a, TVec b) { return a.X * b.X + a.Y * b.Y + a.Z * b.Z; }
+inline TVec Cross(TVec a, TVec b) { return {a.Y * b.Z - a.Z * b.Y, a.Z * b.X - a.X * b.Z, a.X * b.Y - a.Y * b.X}; }
+
 // The textures' randomness, shared with the bundled sample's renderer: a
 // hash of a lattice point, and smooth value noise in -1..1 with features of
 // about `cell` units built on it. `salt` goes into the hash as it is: the

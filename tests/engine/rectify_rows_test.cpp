@@ -17,6 +17,7 @@
 #include "engine/rectify_rows.h"
 #include "platform/forms.h"
 #include "platform/headless/headless.h"
+#include "tests/support/pane.h"
 #include "tests/support/picture.h"
 #include "tests/support/test_ui.h"
 
@@ -179,13 +180,8 @@ TEST(RectifyRows, NoHelperWritesIntoAPaneWhileMessagesGoThrough) {
   Picture pic(1000, 760, rng);
   TCameraSolver cam;
   ASSERT_TRUE(RandomCamera(cam, pic, rng));
-  THeadlessWidgetSet ws;
-  TApplication app(ws);
-  TForm form(&app, "F");
-  TPaintBox* box = form.Add<TPaintBox>("PaintBox2");
-  box->SetBounds(0, 0, 1000, 760);
-  TPlottFlaeche pane;
-  pane.AttachPaintBox(box, "");
+  test::TTestPane screen(1000, 760, true, "PaintBox2");
+  TPlottFlaeche& pane = screen.s;
   DefinePictureWindow(pane, pic.w, pic.h);
   TTestUi ui;
   int changedDuringMessages = 0;

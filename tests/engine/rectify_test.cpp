@@ -12,6 +12,7 @@
 
 #include "platform/forms.h"
 #include "platform/headless/headless.h"
+#include "tests/support/pane.h"
 #include "tests/support/picture.h"
 #include "tests/support/test_ui.h"
 
@@ -174,11 +175,8 @@ TEST(RectifyRun, FullPassSamplesNearestOrInterpolated) {
 }
 
 TEST(RectifyRun, PreviewFillsThePaneAndPlacesTheMarker) {
-  THeadlessWidgetSet ws;
-  TApplication app(ws);
-  TForm form(&app, "F");
-  auto* pb = form.Add<TPaintBox>("PaintBox2");
-  pb->SetBounds(0, 0, 40, 30);
+  test::TTestPane pane(40, 30, false, "PaintBox2");
+  TPaintBox* pb = pane.pb;
   Surfaces s;
   s.target.AttachPaintBox(pb, "");
   PictureWindow(s.target);

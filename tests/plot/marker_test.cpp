@@ -7,6 +7,7 @@
 #include "platform/forms.h"
 #include "platform/headless/headless.h"
 #include "plot/glib2.h"
+#include "tests/support/pane.h"
 
 using namespace planora;
 
@@ -14,18 +15,8 @@ namespace {
 
 // A 201 x 151 pane whose window 1 is laid out as the rectification window
 // lays out its panes: world (X, Y) sits at pixel (X + 100, Y + 75).
-struct Pane {
-  THeadlessWidgetSet ws;
-  TApplication app{ws};
-  TForm form{&app, "F"};
-  TPaintBox* pb = form.Add<TPaintBox>("PaintBox1");
-  TPlottFlaeche s;
-
-  Pane() {
-    pb->SetBounds(0, 0, 201, 151);
-    s.AttachPaintBox(pb, "");
-    s.DefineWindow(1, -100, 100, 75, -75, 0, 1, 0, 1);
-  }
+struct Pane : test::TTestPane {
+  Pane() : TTestPane(201, 151) { s.DefineWindow(1, -100, 100, 75, -75, 0, 1, 0, 1); }
   // Gives the screen some texture so that inverted pixels cannot pass for untouched ones.
   void Scribble() {
     for (int y = 0; y < 151; ++y)

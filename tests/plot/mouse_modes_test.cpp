@@ -9,6 +9,7 @@
 #include "platform/headless/headless.h"
 #include "platform/sysutils.h"
 #include "plot/glib2.h"
+#include "tests/support/pane.h"
 
 using namespace planora;
 
@@ -22,21 +23,14 @@ struct Note {
 
 // A 201 x 151 pane in mouse mode 5, window 1 laid out as the rectification
 // window does it: pixel (px, py) is world (px - 100, py - 75), y downwards.
-struct Pane {
-  THeadlessWidgetSet ws;
-  TApplication app{ws};
-  TForm form{&app, "F"};
-  TPaintBox* pb = form.Add<TPaintBox>("PaintBox1");
+struct Pane : test::TTestPane {
   TEdit* ex = form.Add<TEdit>("Edit1");
   TEdit* ey = form.Add<TEdit>("Edit2");
-  TPlottFlaeche s;
   std::vector<Note> notes;
   TBitmap bare;
 
-  Pane() {
+  Pane() : TTestPane(201, 151) {
     SetDecimalSeparator('.');
-    pb->SetBounds(0, 0, 201, 151);
-    s.AttachPaintBox(pb, "");
     s.SetOption(TransparentMarker, true);
     s.DefineWindow(1, -100, 100, 75, -75, 0, 1, 0, 1);
     bare.Assign(pb->ScreenImage());

@@ -10,6 +10,7 @@
 #include "platform/headless/headless.h"
 #include "platform/sysutils.h"
 #include "plot/glib2.h"
+#include "tests/support/pane.h"
 
 namespace planora {
 namespace {
@@ -149,13 +150,9 @@ TEST(PlotRaster, InterpolatedRead) {
 }
 
 TEST(PlotRaster, WritesReachTheScreen) {
-  THeadlessWidgetSet ws;
-  TApplication app(ws);
-  TForm form(&app, "F");
-  auto* pb = form.Add<TPaintBox>("PaintBox1");
-  pb->SetBounds(0, 0, 50, 40);
-  TPlottFlaeche p;
-  p.AttachPaintBox(pb, "");
+  test::TTestPane pane(50, 40);
+  TPaintBox* pb = pane.pb;
+  TPlottFlaeche& p = pane.s;
   const TBitmap& screen = pb->ScreenImage();
 
   p.Bitmap->SetPixel(30, 30, clBlue);  // not through the surface: stays off screen

@@ -13,17 +13,14 @@
 #include "platform/headless/headless.h"
 #include "platform/sysutils.h"
 #include "plot/glib2.h"
+#include "tests/support/pane.h"
 #include "tests/support/temp_dir.h"
 
 namespace planora {
 namespace {
 
-struct Screen {
-  THeadlessWidgetSet ws;
-  TApplication app{ws};
-  TForm form{&app, "F"};
-  TPaintBox* pb;
-  Screen(int w, int h) : pb(form.Add<TPaintBox>("PaintBox1")) { pb->SetBounds(0, 0, w, h); }
+struct Screen : test::TTestPane {
+  Screen(int w, int h) : TTestPane(w, h, false) {}
 };
 
 // Smallest rectangle (right and bottom exclusive) holding every pixel of colour c.
