@@ -1,6 +1,7 @@
 #include "platform/forms.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "platform/sysutils.h"
 
@@ -199,6 +200,36 @@ bool TForm::CloseQuery() {
 
 void TForm::DoClose(TCloseAction& action) {
   if (OnClose) DispatchEvent([&] { OnClose(this, action); });
+}
+
+namespace {
+
+// Moves a control along one axis of a client area that changed from `from` to
+// `to` pixels: anchored to both edges it stretches, to the far edge only it
+// keeps its distance to that edge, to neither it keeps its centre's share.
+void Anchor(bool nearEdge, bool farEdge, int from, int to, int& pos, int& size) {
+  const int delta = to - from;
+  if (nearEdge && farEdge) {
+    size = std::max(0, size + delta);
+  } else if (farEdge) {
+    pos += delta;
+  } else if (!nearEdge && from > 0) {
+    const double centre = (pos + size / 2.0) * to / from;
+    pos = static_cast<int>(std::lround(centre - size / 2.0));
+  }
+}
+
+}  // namespace
+
+void TForm::AnchorControls(int fromW, int fromH, int toW, int toH) {
+  for (const auto& c : controls_) {
+    const TAnchors a = c->Anchors();
+    if (a == (akLeft | akTop)) continue;
+    int left = c->Left(), top = c->Top(), w = c->Width(), h = c->Height();
+    Anchor(a & akLeft, a & akRight, fromW, toW, left, w);
+    Anchor(a & akTop, a & akBottom, fromH, toH, top, h);
+    c->SetBounds(left, top, w, h);
+  }
 }
 
 void TForm::InvalidatePaintBoxes() {

@@ -138,6 +138,10 @@ class TForm : public TObject {
   // is shown, or comes back from the task bar, so that the program draws
   // its boxes again.
   void InvalidatePaintBoxes();
+  // Moves and sizes the controls by their anchors after the client area
+  // changed from fromW x fromH to toW x toH pixels: what a backend does
+  // when the user resizes the window.
+  void AnchorControls(int fromW, int fromH, int toW, int toH);
 
   TPeer* Peer() const { return peer_.get(); }
   void SetPeer(std::unique_ptr<TPeer> peer);

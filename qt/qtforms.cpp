@@ -53,21 +53,6 @@ class TQtClientArea : public QWidget {
   TQtFormPeer* peer_;
 };
 
-// Moves a control along one axis of a client area that changed from `from` to
-// `to` pixels: anchored to both edges it stretches, to the far edge only it
-// keeps its distance to that edge, to neither it keeps its centre's share.
-void Anchor(bool nearEdge, bool farEdge, int from, int to, int& pos, int& size) {
-  const int delta = to - from;
-  if (nearEdge && farEdge) {
-    size = std::max(0, size + delta);
-  } else if (farEdge) {
-    pos += delta;
-  } else if (!nearEdge && from > 0) {
-    const double centre = (pos + size / 2.0) * to / from;
-    pos = static_cast<int>(std::lround(centre - size / 2.0));
-  }
-}
-
 }  // namespace
 
 class TQtMenuAction : public QAction {
@@ -354,14 +339,7 @@ void TQtFormPeer::ClientResized(const QSize& size) {
   if (!form_ || anchorBase_ == size) return;
   const QSize from = anchorBase_;
   anchorBase_ = size;
-  for (const auto& c : form_->Controls()) {
-    const TAnchors a = c->Anchors();
-    if (a == (akLeft | akTop)) continue;
-    int left = c->Left(), top = c->Top(), width = c->Width(), height = c->Height();
-    Anchor(a & akLeft, a & akRight, from.width(), size.width(), left, width);
-    Anchor(a & akTop, a & akBottom, from.height(), size.height(), top, height);
-    c->SetBounds(left, top, width, height);
-  }
+  form_->AnchorControls(from.width(), from.height(), size.width(), size.height());
 }
 
 // ---- showing and closing

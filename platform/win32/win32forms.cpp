@@ -22,21 +22,6 @@ UINT NextMenuId() {
   return gNextMenuId++;
 }
 
-// Moves a control along one axis of a client area that changed from `from` to
-// `to` pixels: anchored to both edges it stretches, to the far edge only it
-// keeps its distance to that edge, to neither it keeps its centre's share.
-void Anchor(bool nearEdge, bool farEdge, int from, int to, int& pos, int& size) {
-  const int delta = to - from;
-  if (nearEdge && farEdge) {
-    size = std::max(0, size + delta);
-  } else if (farEdge) {
-    pos += delta;
-  } else if (!nearEdge && from > 0) {
-    const double centre = (pos + size / 2.0) * to / from;
-    pos = static_cast<int>(std::lround(centre - size / 2.0));
-  }
-}
-
 // The frame around the client area, from the window as the system has it
 // now (the top includes the caption and the menu bar).
 TRect FrameOf(HWND window) {
@@ -413,14 +398,7 @@ void TWin32FormPeer::ClientResized(int width, int height) {
   if (!form_ || (anchorBase_.cx == width && anchorBase_.cy == height)) return;
   const SIZE from = anchorBase_;
   anchorBase_ = SIZE{width, height};
-  for (const auto& c : form_->Controls()) {
-    const TAnchors a = c->Anchors();
-    if (a == (akLeft | akTop)) continue;
-    int left = c->Left(), top = c->Top(), w = c->Width(), h = c->Height();
-    Anchor(a & akLeft, a & akRight, from.cx, width, left, w);
-    Anchor(a & akTop, a & akBottom, from.cy, height, top, h);
-    c->SetBounds(left, top, w, h);
-  }
+  form_->AnchorControls(from.cx, from.cy, width, height);
 }
 
 // ---- showing and closing

@@ -220,3 +220,34 @@ TEST(ControlsTest, MenuItemsCheckMarksAndDisabledBranches) {
   EXPECT_EQ(form.FindMenuItem("Ohne1"), item);
   EXPECT_TRUE(form.HasMenu());
 }
+
+namespace {
+
+TEST_F(FormsTest, ControlsFollowTheirAnchorsWhenTheClientAreaChanges) {
+  TForm form(&app, "F");
+  auto* fixed = form.Add<TEdit>("Fixed");  // left and top: stays
+  fixed->SetBounds(10, 10, 50, 20);
+  auto* stretch = form.Add<TPaintBox>("Stretch");  // all four edges: grows with the area
+  stretch->SetBounds(10, 40, 200, 100);
+  stretch->SetAnchors(akLeft | akTop | akRight | akBottom);
+  auto* right = form.Add<TEdit>("Right");  // the far edges: keeps its distance to them
+  right->SetBounds(300, 250, 60, 20);
+  right->SetAnchors(akRight | akBottom);
+  auto* free = form.Add<TEdit>("Free");  // no edge: keeps its centre's share of the area
+  free->SetBounds(90, 0, 20, 10);
+  free->SetAnchors(0);
+
+  auto bounds = [](const TControl* c) { return TRect{c->Left(), c->Top(), c->Left() + c->Width(), c->Top() + c->Height()}; };
+  form.AnchorControls(400, 300, 600, 250);
+  EXPECT_EQ(bounds(fixed), (TRect{10, 10, 60, 30}));
+  EXPECT_EQ(bounds(stretch), (TRect{10, 40, 410, 90}));
+  EXPECT_EQ(bounds(right), (TRect{500, 200, 560, 220}));
+  EXPECT_EQ(free->Left(), 140);  // centre 100 of 400 becomes 150 of 600
+  EXPECT_EQ(free->Width(), 20);
+  // Shrunk below nothing: a size never goes negative.
+  form.AnchorControls(600, 250, 100, 50);
+  EXPECT_EQ(stretch->Width(), 0);
+  EXPECT_EQ(stretch->Height(), 0);
+}
+
+}  // namespace
