@@ -70,6 +70,18 @@ class BatchTest : public ::testing::Test {
     err_.str("");
     return RunBatch(o, out_, err_, false);
   }
+  // Automatic corners, the object alone `longSide` pixels long, the report
+  // on standard output.
+  static TBatchOptions AutoObject(const std::string& in, const std::string& out, int longSide) {
+    TBatchOptions o;
+    o.Input = in;
+    o.Output = out;
+    o.Auto = true;
+    o.Frame = "object";
+    o.LongSide = longSide;
+    o.Report = "-";
+    return o;
+  }
   TBatchOptions Options(const std::string& in, const std::string& out, const std::vector<double>& corners) {
     TBatchOptions o;
     o.Input = in;
@@ -482,13 +494,7 @@ TEST_F(BatchTest, ObjectFrameHasTheProportionsAndTheSizeAskedFor) {
 }
 
 TEST_F(BatchTest, AutomaticCornersOrExitThreeWhenThereIsNoObject) {
-  TBatchOptions o;
-  o.Input = "resources/samples/poster.jpg";
-  o.Output = Path("poster.png");
-  o.Auto = true;
-  o.Frame = "object";
-  o.LongSide = 200;
-  o.Report = "-";
+  TBatchOptions o = AutoObject("resources/samples/poster.jpg", Path("poster.png"), 200);
   ASSERT_EQ(Run(o), kExitOk) << err_.str();
   EXPECT_EQ(Field("corners_source"), "\"auto\"");
   EXPECT_GT(std::stod(Field("confidence")), 0.5);
@@ -514,13 +520,7 @@ TEST_F(BatchTest, GeneratedPhotosTiltedAboutOneAxis) {
     so.Occlusion = false;  // the benchmark's photos: 960 x 720
     scene::TScene s = scene::Render(so);
     WritePhoto(Path("tilted.jpg"), s.Photo);
-    TBatchOptions o;
-    o.Input = Path("tilted.jpg");
-    o.Output = Path("out.png");
-    o.Auto = true;
-    o.Frame = "object";
-    o.LongSide = 100;
-    o.Report = "-";
+    TBatchOptions o = AutoObject(Path("tilted.jpg"), Path("out.png"), 100);
     ASSERT_EQ(Run(o), kExitOk) << err_.str();
     EXPECT_EQ(Field("focal_source"), "\"exif\"");
     EXPECT_NEAR(std::stod(Field("aspect_measured")) / s.AspectRatio, 1.0, 0.003);
