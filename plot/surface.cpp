@@ -28,6 +28,12 @@ long double DivideLong(long double dividend, long double divisor) {
 
 constexpr std::size_t kMaxPlotFileName = 100;
 
+// A window's extent along one axis, whichever way round its ends are given.
+void Span(double a, double b, double& lo, double& hi) {
+  lo = b > a ? a : b;
+  hi = b > a ? b : a;
+}
+
 }  // namespace
 
 const std::array<PenStyleRow, 10> PenStyleTable = {{
@@ -212,20 +218,8 @@ void TPlottFlaeche::DefineWindow(int N, double X1, double X2, double Y1, double 
   if (N < 1 || N > 20) throw ERangeError();
   PlotWindow& w = Windows[static_cast<std::size_t>(N)];
   w.Kind = 1;
-  if (X2 > X1) {
-    w.XMin = X1;
-    w.XMax = X2;
-  } else {
-    w.XMin = X2;
-    w.XMax = X1;
-  }
-  if (Y2 > Y1) {
-    w.YMin = Y1;
-    w.YMax = Y2;
-  } else {
-    w.YMin = Y2;
-    w.YMax = Y1;
-  }
+  Span(X1, X2, w.XMin, w.XMax);
+  Span(Y1, Y2, w.YMin, w.YMax);
   // Extended precision inside each formula, one rounding to double at the end.
   const long double x1 = X1, x2 = X2, y1 = Y1, y2 = Y2;
   const long double fx1 = FX1, fx2 = FX2, fy1 = FY1, fy2 = FY2;
