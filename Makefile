@@ -14,8 +14,9 @@
 
 PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev pkg-config libjpeg62-turbo-dev libpng-dev libtiff-dev libexiv2-dev libopencv-imgproc-dev qt6-base-dev libqt6gui6 fonts-dejavu-core
 # GIMP and its plug-in library for planora-gimp, and a virtual display for
-# its window's tests (the build leaves planora-gimp out without libgimp).
-PACKAGES += gimp libgimp2.0-dev xvfb xauth
+# its window's tests, and xdotool to press Ctrl+Z in GIMP's window (the
+# build leaves planora-gimp out without libgimp).
+PACKAGES += gimp libgimp2.0-dev xvfb xauth xdotool
 # The Windows side: both cross compilers, Wine and a virtual display. The
 # 32-bit Wine (i386 packages) only where this machine runs 32-bit programs.
 WINDOWS_PACKAGES := g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xauth
