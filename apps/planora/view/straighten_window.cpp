@@ -190,6 +190,8 @@ TStraightenWindow::TStraightenWindow() {
 
 TStraightenWindow::~TStraightenWindow() { JoinWorkers(); }
 
+QWidget* TStraightenWindow::Preview() const { return preview_; }
+
 void TStraightenWindow::JoinWorkers() {
   if (loader_.joinable()) loader_.join();
   if (exporter_.joinable()) exporter_.join();

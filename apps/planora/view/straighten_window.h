@@ -80,7 +80,7 @@ class TStraightenWindow : public QMainWindow {
   bool Unsaved() const;
 
   TPhotoCanvas* Canvas() const { return canvas_; }
-  TPreviewPane* Preview() const { return preview_; }
+  QWidget* Preview() const;  // the live preview's pane
   QUndoStack* UndoStack() { return &undo_; }
   QAction* UndoAction() const { return undoAction_; }
   QAction* RedoAction() const { return redoAction_; }
