@@ -1,6 +1,6 @@
 // Makes the README's pictures of the straightening view: the sample photo
 // with a corner being dragged (the loupe showing), and the view with its
-// live preview after the drag. Run under a real (virtual) display, such as
+// live preview of the object alone after the drag. Run under a real (virtual) display, such as
 //   xvfb-run -a -s "-screen 0 1400x900x24" planora-view-screenshots docs/
 #include <QApplication>
 #include <QElapsedTimer>
@@ -48,6 +48,9 @@ int main(int argc, char** argv) {
   bool ok = w.grab().save(folder + "/straighten-view-loupe.png");
   QTest::mouseRelease(c, Qt::LeftButton, Qt::NoModifier, to);
   w.SetCornersUndoable(start, "Move Corner");
+  TStraightenOptions o = w.Options();
+  o.ObjectFrame = true;
+  w.SetOptions(o);
   QTest::qWait(300);
   ok = w.grab().save(folder + "/straighten-view-preview.png") && ok;
   return ok ? 0 : 1;

@@ -84,6 +84,21 @@ std::unique_ptr<TPreviewSource> MakePreviewSource(const std::uint8_t* bgr, int w
       }
     }
   }
+  const TBitmap* last = s->Picture.get();
+  while (std::max(last->Width(), last->Height()) > 512 && std::min(last->Width(), last->Height()) >= 4) {
+    auto half = std::make_unique<TBitmap>(last->Width() / 2, last->Height() / 2);
+    for (int y = 0; y < half->Height(); ++y) {
+      const std::uint8_t* a = last->ScanLine(2 * y);
+      const std::uint8_t* b = last->ScanLine(2 * y + 1);
+      std::uint8_t* out = half->ScanLine(y);
+      for (int i = 0; i < half->Width() * 3; ++i) {
+        const int x = (i / 3) * 6 + i % 3;
+        out[i] = static_cast<std::uint8_t>((a[x] + a[x + 3] + b[x] + b[x + 3] + 2) / 4);
+      }
+    }
+    last = half.get();
+    s->Halves.push_back(std::move(half));
+  }
   s->Surface = std::make_unique<TPlottFlaeche>();
   s->Surface->InitOffscreen(sw, sh);
   s->Surface->DefineWindow(kWindow, -width / 2.0, width / 2.0, height / 2.0, -height / 2.0, 0, 1, 0, 1);
@@ -200,21 +215,37 @@ TPreviewResult RenderPreview(const TPreviewSource& source, const double pixelCor
       }
       // Upper left, upper right, lower right, lower left (b, a, d, c), in
       // the reduced copy's pixels.
-      const TBitmap& pic = *source.Picture;
-      const double fx = static_cast<double>(pic.Width()) / W, fy = static_cast<double>(pic.Height()) / H;
       const int order[4] = {1, 0, 3, 2};
-      double px[4][2];
+      double photo[4][2];
+      double longest = 0;  // the object's longest side in photo pixels
       for (int k = 0; k < 4; ++k) {
         const int c = order[k];
-        double qx = 0, qy = 0;
-        WorldToPhotoPixel(W, H, corners[c][0], corners[c][1], qx, qy);
-        px[k][0] = (qx + 0.5) * fx - 0.5;
-        px[k][1] = (qy + 0.5) * fy - 0.5;
+        WorldToPhotoPixel(W, H, corners[c][0], corners[c][1], photo[k][0], photo[k][1]);
+      }
+      for (int k = 0; k < 4; ++k) {
+        longest = std::max(longest, std::hypot(photo[k][0] - photo[(k + 1) % 4][0], photo[k][1] - photo[(k + 1) % 4][1]));
       }
       int w = 0, h = 0;
       FitInside(r.Aspect, maxWidth, maxHeight, w, h);
+      // The largest copy on which the object has no more pixels than the
+      // preview: one bilinear sample per preview pixel then, where a larger
+      // copy would cost a dozen averaged ones for a difference no one sees
+      // at this size.
+      const TBitmap* pic = source.Picture.get();
+      for (const auto& half : source.Halves) {
+        if (longest * pic->Width() / W <= std::max(w, h)) break;
+        pic = half.get();
+      }
+      const double fx = static_cast<double>(pic->Width()) / W, fy = static_cast<double>(pic->Height()) / H;
+      double px[4][2];
+      for (int k = 0; k < 4; ++k) {
+        px[k][0] = (photo[k][0] + 0.5) * fx - 0.5;
+        px[k][1] = (photo[k][1] + 0.5) * fy - 0.5;
+      }
       r.Image = std::make_unique<TBitmap>(w, h);
-      RectifyObject(pic, px, *r.Image, settings.Nearest, 1);
+      // Every pixel maps its footprint through a division: the object's
+      // pass is worth the other cores, unlike the whole photo's.
+      RectifyObject(*pic, px, *r.Image, settings.Nearest, 0);
     } else {
       int w = 0, h = 0;
       FitInside(static_cast<double>(W) / H, maxWidth, maxHeight, w, h);

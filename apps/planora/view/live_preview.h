@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/graphics.h"
 #include "plot/glib2.h"
@@ -27,6 +28,10 @@ namespace planora {
 struct TPreviewSource {
   int PhotoWidth = 0, PhotoHeight = 0;
   std::unique_ptr<TBitmap> Picture;       // the reduced copy
+  // It halved, again and again, down to 512 pixels or less: the object-only
+  // preview samples the copy nearest its own scale, so that each preview
+  // pixel costs a sample or two rather than a dozen.
+  std::vector<std::unique_ptr<TBitmap>> Halves;
   std::unique_ptr<TPlottFlaeche> Surface;  // the same pixels, window 1 in full-photo units
 };
 
