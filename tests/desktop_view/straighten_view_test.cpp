@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QFile>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QSettings>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -408,6 +410,36 @@ class StraightenViewTest : public QObject {
     QCOMPARE(w.Canvas()->Corners(), corners);
     QCOMPARE(w.Canvas()->PhotoSize(), QSize(2048, 1536));
     QVERIFY(!w.OpenPhoto(dir.path()));  // a folder
+  }
+
+  void ADroppedPhotoOpensIsRememberedAndIsNotExportedOnceChanged() {
+    TStraightenWindow& w = Open();
+    QTemporaryDir dir;
+    const QString copy = QFileInfo(dir.filePath("copy.jpg")).absoluteFilePath();
+    QVERIFY(QFile::copy(PLANORA_TEST_PHOTO, copy));
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(copy)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &drop);
+    QVERIFY(QTest::qWaitFor([&] { return w.PhotoPath() == copy && !w.Loading(); }, 60000));
+    QSettings recent(QSettings::IniFormat, QSettings::UserScope, "planora", "planora-view");
+    const QStringList list = recent.value("RecentFiles").toStringList();
+    QVERIFY(list.size() >= 2);
+    QCOMPARE(list[0], copy);
+    QCOMPARE(list[1], QFileInfo(PLANORA_TEST_PHOTO).absoluteFilePath());
+    QVERIFY(QFileInfo(recent.fileName()).absoluteFilePath().startsWith(config_.path()));
+
+    // Another picture under the same name: the corners were put on the old one.
+    QFile f(copy);
+    QVERIFY(f.open(QIODevice::Append));
+    f.write("trailing bytes");
+    f.close();
+    const QString out = dir.filePath("out.jpg");
+    QVERIFY(!w.Export(out));
+    QVERIFY(!QFile::exists(out));
   }
 
   void TheLivePreviewSaysWhatIsWrongWithTheCorners() {

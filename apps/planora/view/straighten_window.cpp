@@ -371,7 +371,6 @@ void TStraightenWindow::UpdateActions() {
   openAction_->setEnabled(!exporting_);
   recentMenu_->setEnabled(!exporting_);
   // The corners are the export's while it runs.
-  undo_.setActive(true);
   undoAction_->setEnabled(ready && undo_.canUndo());
   redoAction_->setEnabled(ready && undo_.canRedo());
   canvas_->SetEditable(ready);
@@ -504,6 +503,8 @@ void TStraightenWindow::Install(std::shared_ptr<TLoaded> loaded) {
   }
   previousLevels_.clear();
   photoPath_ = loaded->Path;
+  photoStamp_ = QFileInfo(photoPath_).lastModified();
+  photoBytes_ = QFileInfo(photoPath_).size();
   source_ = std::move(loaded->Source);
   exifFocalRatio_ = loaded->ExifFocalRatio;
   canvas_->SetPhoto(std::move(loaded->Levels), loaded->Size);
@@ -523,6 +524,7 @@ void TStraightenWindow::Install(std::shared_ptr<TLoaded> loaded) {
   RememberRecent(photoPath_);
   UpdateTitle();
   UpdateActions();
+  canvas_->setFocus();
   statusBar()->showMessage(QString("%1 × %2 pixels; ").arg(loaded->Size.width()).arg(loaded->Size.height()) +
                            (loaded->Found ? "corners found automatically — check them with the loupe"
                                           : "no object found automatically (" + loaded->DetectNote +
@@ -572,8 +574,23 @@ void TStraightenWindow::SetCornersUndoable(const TCorners& corners, const QStrin
   undo_.push(new TCornersCommand(this, before, corners, what));
 }
 
+QString TStraightenWindow::PhotoChangedOnDisk() const {
+  const QFileInfo now(photoPath_);
+  if (!now.exists()) return "\"" + photoPath_ + "\" is no longer there.";
+  if (now.lastModified() != photoStamp_ || now.size() != photoBytes_) {
+    // The corners were put on the photo as it was; on another one they
+    // would straighten something else.
+    return "\"" + photoPath_ + "\" has changed since it was opened; open it again and check the corners.";
+  }
+  return "";
+}
+
 void TStraightenWindow::DetectCorners() {
   if (!HasPhoto() || loading_ || exporting_) return;
+  if (const QString changed = PhotoChangedOnDisk(); !changed.isEmpty()) {
+    ShowError("The corners were not looked for.\n\n" + changed);
+    return;
+  }
   // The full photo is the screen's first copy; the detector wants BGR rows.
   TPhoto photo;
   try {
@@ -699,14 +716,27 @@ bool TStraightenWindow::Export(const QString& path) {
     return false;
   }
   if (exporter_.joinable()) exporter_.join();
+  if (const QString changed = PhotoChangedOnDisk(); !changed.isEmpty()) {
+    ShowError("The photo was not exported.\n\n" + changed);
+    return false;
+  }
   exporting_ = true;
+  exportIndex_ = undo_.index();
   exportProblem_.clear();
-  progress_->setValue(0);
+  // A bar that moves until the resampling reports its share: reading the
+  // photo and the object-only output report none.
+  progress_->setRange(0, 0);
   progress_->show();
   statusBar()->showMessage("Exporting " + QFileInfo(path).fileName() + " …");
   UpdateActions();
   o.Progress = [this](int percent) {
-    QMetaObject::invokeMethod(this, [this, percent] { progress_->setValue(percent); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this, percent] {
+          progress_->setRange(0, 100);
+          progress_->setValue(percent);
+        },
+        Qt::QueuedConnection);
   };
   exporter_ = std::thread([this, o, path] {
     std::ostringstream out, err;
@@ -732,8 +762,11 @@ void TStraightenWindow::FinishExport(int code, const QString& messages, const QS
     ShowError("The photo was not exported.\n\n" + exportProblem_);
     return;
   }
-  undo_.setClean();
-  optionsDirty_ = false;
+  // What was exported is the state the export started from.
+  if (undo_.index() == exportIndex_) {
+    undo_.setClean();
+    optionsDirty_ = false;
+  }
   UpdateTitle();
   // A warning (corners that do not look like a rectangle) is news, not a failure.
   statusBar()->showMessage("Exported " + path + (text.isEmpty() ? QString() : " — " + text.section('\n', 0, 0)));

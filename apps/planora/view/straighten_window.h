@@ -5,6 +5,7 @@
 // own code so that the same corners and options give the same bytes.
 #pragma once
 
+#include <QDateTime>
 #include <QMainWindow>
 #include <QString>
 #include <QUndoStack>
@@ -127,6 +128,8 @@ class TStraightenWindow : public QMainWindow {
   void FillRecentMenu();
   void ShowError(const QString& text);
   void JoinWorkers();
+  // Why the photo on disk is no longer the one shown, or "".
+  QString PhotoChangedOnDisk() const;
 
   TPhotoCanvas* canvas_ = nullptr;
   TPreviewPane* preview_ = nullptr;
@@ -154,6 +157,9 @@ class TStraightenWindow : public QMainWindow {
 
   QUndoStack undo_;
   QString photoPath_;
+  QDateTime photoStamp_;
+  qint64 photoBytes_ = 0;
+  int exportIndex_ = 0;  // the undo step the running export started from
   std::unique_ptr<TPreviewSource> source_;
   std::optional<double> exifFocalRatio_;
   TPreviewResult lastPreview_;
