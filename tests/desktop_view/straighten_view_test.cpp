@@ -19,6 +19,7 @@
 
 #include "apps/planora/view/live_preview.h"
 #include "apps/planora/view/straighten_window.h"
+#include "engine/camera.h"
 
 using namespace planora;
 
@@ -283,6 +284,33 @@ class StraightenViewTest : public QObject {
     QTest::mouseMove(c, p + QPoint(3, 0));
     QTest::mouseRelease(c, Qt::LeftButton, Qt::NoModifier, p + QPoint(3, 0));
     QVERIFY(std::abs(c->Corners()[0].x() - before.x() - 0.375) < 1e-9);
+  }
+
+  void TheOptionsReachThePreviewInPlace() {
+    TStraightenWindow& w = Open();
+    TStraightenOptions o = w.Options();
+    o.AspectText = "a4";
+    int previews = w.PreviewCount();
+    w.SetOptions(o);
+    QVERIFY(QTest::qWaitFor([&] { return w.PreviewCount() > previews; }, 2000));
+    QVERIFY(w.ReadoutText().contains("1.414 : 1 \u2248 A4"));
+    QVERIFY(w.Unsaved());  // an option changed is work not exported
+
+    o.AspectText.clear();
+    o.Focal35mm = 50;
+    previews = w.PreviewCount();
+    w.SetOptions(o);
+    QVERIFY(QTest::qWaitFor([&] { return w.PreviewCount() > previews; }, 2000));
+    QCOMPARE(w.LastPreview().FocalSource, std::string("given"));
+    QCOMPARE(w.LastPreview().FocalRatio, FocalRatioFrom35mm(50));
+    QVERIFY(w.ReadoutText().contains("as given"));
+
+    // Proportions that mean nothing are not taken, nor passed to the export.
+    o.Focal35mm.reset();
+    o.AspectText = "banana";
+    w.SetOptions(o);
+    QVERIFY(w.Options().AspectText.empty());
+    QVERIFY(ExportBatchOptions("in.jpg", "out.jpg", w.Canvas()->Corners(), w.Options()).Aspect == std::nullopt);
   }
 
   void ExportWritesTheBatchToolsBytes_data() {

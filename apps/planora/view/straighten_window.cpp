@@ -253,6 +253,7 @@ QWidget* TStraightenWindow::BuildSidePanel() {
 
   auto* box = new QGroupBox("Options", panel);
   auto* form = new QFormLayout(box);
+  optionsForm_ = form;
   frame_ = new QComboBox(box);
   frame_->addItems({"The whole photo, straightened", "The object only"});
   form->addRow("Framing:", frame_);
@@ -284,6 +285,7 @@ QWidget* TStraightenWindow::BuildSidePanel() {
   aspectNote_ = new QLabel(box);
   aspectNote_->setWordWrap(true);
   form->addRow(aspectNote_);
+  form->setRowVisible(aspectNote_, false);
   quality_ = new QSpinBox(box);
   quality_->setRange(1, 100);
   quality_->setValue(95);
@@ -348,7 +350,7 @@ void TStraightenWindow::OptionsChanged() {
     }
   }
   aspectNote_->setText(note);
-  aspectNote_->setVisible(!note.isEmpty());
+  optionsForm_->setRowVisible(aspectNote_, !note.isEmpty());
   if (HasPhoto() && !settingOptions_) {
     optionsDirty_ = true;
     UpdateTitle();

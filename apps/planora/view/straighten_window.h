@@ -25,6 +25,7 @@ class QAction;
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
+class QFormLayout;
 class QLabel;
 class QMenu;
 class QProgressBar;
@@ -144,6 +145,7 @@ class TStraightenWindow : public QMainWindow {
   QLabel* focalNote_ = nullptr;
   QComboBox* aspect_ = nullptr;
   QLabel* aspectNote_ = nullptr;
+  QFormLayout* optionsForm_ = nullptr;
   QSpinBox* quality_ = nullptr;
   QProgressBar* progress_ = nullptr;
   QMenu* recentMenu_ = nullptr;
