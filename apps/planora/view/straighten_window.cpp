@@ -121,6 +121,8 @@ struct TStraightenWindow::TLoaded {
   bool Found = false;
   TCorners Corners{};
   QString DetectNote;
+  QDateTime Stamp;
+  qint64 Bytes = 0;
 };
 
 TCorners DefaultCorners(QSize photo) {
@@ -444,6 +446,10 @@ bool TStraightenWindow::OpenPhoto(const QString& path) {
     loaded->Generation = generation;
     loaded->Path = path;
     try {
+      // Taken before the read: a change while it reads shows as a change.
+      const QFileInfo info(path);
+      loaded->Stamp = info.lastModified();
+      loaded->Bytes = info.size();
       TPhoto photo = ReadPhoto(file);
       if (photo.Width < 2 || photo.Height < 2) throw EInOutError("\"" + file + "\" has too few pixels to straighten.");
       if (*gen != generation) return;
@@ -500,13 +506,14 @@ void TStraightenWindow::Install(std::shared_ptr<TLoaded> loaded) {
     if (HasPhoto()) canvas_->SetCorners(previousCorners_);
     previousLevels_.clear();
     UpdateActions();
+    RequestPreview();
     ShowError("The photo cannot be opened.\n\n" + loaded->Problem);
     return;
   }
   previousLevels_.clear();
   photoPath_ = loaded->Path;
-  photoStamp_ = QFileInfo(photoPath_).lastModified();
-  photoBytes_ = QFileInfo(photoPath_).size();
+  photoStamp_ = loaded->Stamp;
+  photoBytes_ = loaded->Bytes;
   source_ = std::move(loaded->Source);
   exifFocalRatio_ = loaded->ExifFocalRatio;
   canvas_->SetPhoto(std::move(loaded->Levels), loaded->Size);
