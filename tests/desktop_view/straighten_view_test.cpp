@@ -167,6 +167,49 @@ class StraightenViewTest : public QObject {
     QVERIFY(w.isWindowModified());
   }
 
+  void TheHandlesAndTheLoupeAreDrawnToBeSeen() {
+    TStraightenWindow& w = Open();
+    TPhotoCanvas* c = w.Canvas();
+    // Each handle's ring has a dark and a light stroke, whatever the photo
+    // has under it.
+    QImage screen = c->grab().toImage();
+    for (const QPointF& corner : c->Corners()) {
+      const QPointF at = c->ToScreen(corner);
+      int dark = 0, light = 0;
+      for (int dy = -10; dy <= 10; ++dy) {
+        for (int dx = -10; dx <= 10; ++dx) {
+          const int g = qGray(screen.pixel((at + QPointF(dx, dy)).toPoint()));
+          dark += g < 40;
+          light += g > 215;
+        }
+      }
+      QVERIFY2(dark > 10, qPrintable(QString("dark %1 light %2 at %3,%4").arg(dark).arg(light).arg(at.x()).arg(at.y())));
+      QVERIFY(light > 10);
+    }
+    // The loupe shows the photo's own pixels, 8 times enlarged and centred
+    // on the corner being dragged.
+    const QImage photo = QImage(PLANORA_TEST_PHOTO).convertToFormat(QImage::Format_RGB32);
+    const QPoint p = c->ToScreen(c->Corners()[2]).toPoint();
+    QTest::mousePress(c, Qt::LeftButton, Qt::NoModifier, p);
+    QTest::mouseMove(c, p + QPoint(4, -3));
+    screen = c->grab().toImage();
+    const QRect r = c->LoupeRect();
+    const QPointF corner = c->Corners()[2];
+    int checked = 0;
+    for (const QPoint off : {QPoint(20, 28), QPoint(-36, 44), QPoint(52, -60), QPoint(-70, -17)}) {
+      const QPoint q = r.center() + off;
+      const QPointF image = corner + QPointF(0.5, 0.5) + QPointF(q - QRectF(r).center()) / TPhotoCanvas::kLoupeZoom;
+      const QRgb want = photo.pixel(int(std::floor(image.x())), int(std::floor(image.y())));
+      const QRgb got = screen.pixel(q);
+      QVERIFY2(std::abs(qRed(want) - qRed(got)) <= 6 && std::abs(qGreen(want) - qGreen(got)) <= 6 &&
+                   std::abs(qBlue(want) - qBlue(got)) <= 6,
+               qPrintable(QString("loupe pixel %1,%2").arg(off.x()).arg(off.y())));
+      ++checked;
+    }
+    QCOMPARE(checked, 4);
+    QTest::mouseRelease(c, Qt::LeftButton, Qt::NoModifier, p + QPoint(4, -3));
+  }
+
   void PressingEmptySpacePansAndMovesNoCorner() {
     TStraightenWindow& w = Open();
     TPhotoCanvas* c = w.Canvas();

@@ -17,7 +17,7 @@ constexpr double kMaxZoom = 32;
 constexpr double kZoomStep = 1.25;
 constexpr double kHandleRadius = 7;
 const QColor kGround(58, 58, 58);
-const QColor kDark(0, 0, 0, 210);
+const QColor kDark(0, 0, 0);  // opaque: a translucent one turns grey on white paper
 const QColor kLight(255, 255, 255, 235);
 const QColor kSelected(255, 170, 0);
 
