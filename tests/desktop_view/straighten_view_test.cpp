@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QtTest/QtTest>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -418,6 +419,21 @@ class StraightenViewTest : public QObject {
     const QByteArray a = Bytes(ours), b = Bytes(theirs);
     QVERIFY(a.size() > 1000);
     QVERIFY2(a == b, "the view exported other bytes than planora-rectify wrote");
+  }
+
+  void TheExportReportsItsProgressInOrderToTheEnd() {
+    // What the window's bar is fed: the batch run's resampling steps.
+    QTemporaryDir dir;
+    TBatchOptions o = ExportBatchOptions(PLANORA_TEST_PHOTO, dir.filePath("out.ppm").toStdString(),
+                                         DefaultCorners(QSize(2048, 1536)), TStraightenOptions{});
+    std::vector<int> steps;
+    o.Progress = [&](int p) { steps.push_back(p); };
+    std::ostringstream out, err;
+    QCOMPARE(RunBatch(o, out, err, false), kExitOk);
+    QVERIFY(steps.size() > 10);
+    QVERIFY(std::is_sorted(steps.begin(), steps.end()));
+    QCOMPARE(steps.back(), 100);
+    QVERIFY(err.str().empty());  // no terminal bar when none was asked for
   }
 
   void AFailedExportSaysWhyAndKeepsTheWorkUnsaved() {
