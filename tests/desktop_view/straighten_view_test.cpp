@@ -5,6 +5,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QSettings>
@@ -527,6 +529,24 @@ class StraightenViewTest : public QObject {
     const QString out = dir.filePath("out.jpg");
     QVERIFY(!w.Export(out));
     QVERIFY(!QFile::exists(out));
+  }
+
+  void ThePluginsMenuHandsThePhotoToThePluginsWindow() {
+    window_ = std::make_unique<TStraightenWindow>();
+    QString asked = "not asked";
+    window_->OnOpenPluginHost = [&](const QString& photo) { asked = photo; };
+    window_->Interactive = false;
+    window_->show();
+    QVERIFY(window_->OpenPhoto(PLANORA_TEST_PHOTO));
+    QVERIFY(QTest::qWaitFor([&] { return !window_->Loading(); }, 60000));
+    QAction* item = nullptr;
+    for (QAction* menu : window_->menuBar()->actions()) {
+      if (menu->text() == "&Plug-ins" && menu->menu() && !menu->menu()->actions().isEmpty())
+        item = menu->menu()->actions().front();
+    }
+    QVERIFY(item != nullptr);
+    item->trigger();
+    QCOMPARE(asked, QString(PLANORA_TEST_PHOTO));
   }
 
   void TheLivePreviewSaysWhatIsWrongWithTheCorners() {
