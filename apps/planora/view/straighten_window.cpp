@@ -91,10 +91,7 @@ class TCornersCommand : public QUndoCommand {
   void redo() override { Apply(after_); }
 
  private:
-  void Apply(const TCorners& c) {
-    window_->Canvas()->SetCorners(c);
-    if (window_->Canvas()->OnCornersMoving) window_->Canvas()->OnCornersMoving(c);
-  }
+  void Apply(const TCorners& c) { window_->ShowCorners(c); }
   TStraightenWindow* window_;
   TCorners before_, after_;
 };
@@ -576,6 +573,11 @@ void TStraightenWindow::dropEvent(QDropEvent* event) {
 }
 
 // ---------------------------------------------------------------- corners
+
+void TStraightenWindow::ShowCorners(const TCorners& corners) {
+  canvas_->SetCorners(corners);
+  RequestPreview();
+}
 
 void TStraightenWindow::SetCornersUndoable(const TCorners& corners, const QString& what) {
   if (!HasPhoto()) return;

@@ -94,6 +94,9 @@ class TStraightenWindow : public QMainWindow {
   int PreviewCount() const { return previewCount_; }
   QString ReadoutText() const;
 
+  // Puts the corners on the photo and redraws the preview; not a step of
+  // its own (the undo stack's steps call it).
+  void ShowCorners(const TCorners& corners);
   // Edits that go onto the undo stack, as the menu items make them.
   void SetCornersUndoable(const TCorners& corners, const QString& what);
   void DetectCorners();
