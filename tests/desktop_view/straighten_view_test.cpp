@@ -267,6 +267,9 @@ class StraightenViewTest : public QObject {
 
     // Automatic detection is a step of its own, and finds the sample again.
     w.DetectCorners();
+    QVERIFY(w.Detecting());
+    QVERIFY(!w.Export(QDir::temp().filePath("never-written.jpg")));  // the corners are not settled yet
+    QVERIFY(QTest::qWaitFor([&] { return !w.Detecting(); }, 60000));
     QCOMPARE(w.UndoAction()->text(), QString("&Undo Find Corners Automatically"));
     for (int k = 0; k < 4; ++k) {
       QVERIFY(std::hypot(c->Corners()[k].x() - start[k].x(), c->Corners()[k].y() - start[k].y()) < 1e-9);
@@ -399,7 +402,11 @@ class StraightenViewTest : public QObject {
     QVERIFY(w.Export(ours));
     QVERIFY(w.Exporting());
     QVERIFY(!w.Export(ours));  // one export at a time
+    // Closed meanwhile: the file is finished first, then the window goes.
+    QVERIFY(!w.close());
+    QVERIFY(w.isVisible());
     QVERIFY(QTest::qWaitFor([&] { return !w.Exporting(); }, 120000));
+    QVERIFY(!w.isVisible());
     QVERIFY2(w.ExportProblem().isEmpty(), qPrintable(w.ExportProblem()));
     QVERIFY(!w.Unsaved());
     QVERIFY(!w.isWindowModified());

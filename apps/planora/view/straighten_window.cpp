@@ -122,6 +122,25 @@ struct TStraightenWindow::TLoaded {
   qint64 Bytes = 0;
 };
 
+TStraightenWindow::TFound TStraightenWindow::FindCorners(const TPhoto& photo) {
+  TBitmap bitmap(photo.Width, photo.Height);
+  const std::size_t row = static_cast<std::size_t>(photo.Width) * 3;
+  for (int y = 0; y < photo.Height; ++y) std::memcpy(bitmap.ScanLine(y), photo.Pixels.data() + y * row, row);
+  const TDetection d = DetectRectangle(bitmap);
+  TFound f;
+  f.Found = d.Found;
+  f.Confidence = d.Confidence;
+  f.Reason = QString::fromStdString(d.Reason);
+  if (d.Found) {
+    // In the marker's order, as the batch tool puts corners given to it.
+    double c[4][2];
+    std::memcpy(c, d.Corners, sizeof c);
+    SortCornersLikeMarker(c);
+    for (int k = 0; k < 4; ++k) f.Corners[k] = QPointF(c[k][0], c[k][1]);
+  }
+  return f;
+}
+
 TCorners DefaultCorners(QSize photo) {
   const double w = photo.width(), h = photo.height();
   const double x0 = 0.1 * (w - 1), x1 = 0.9 * (w - 1), y0 = 0.1 * (h - 1), y1 = 0.9 * (h - 1);
@@ -193,6 +212,7 @@ QWidget* TStraightenWindow::Preview() const { return preview_; }
 
 void TStraightenWindow::JoinWorkers() {
   if (loader_.joinable()) loader_.join();
+  if (detector_.joinable()) detector_.join();
   if (exporter_.joinable()) exporter_.join();
 }
 
@@ -365,7 +385,7 @@ void TStraightenWindow::UpdateTitle() {
 bool TStraightenWindow::Unsaved() const { return HasPhoto() && (!undo_.isClean() || optionsDirty_); }
 
 void TStraightenWindow::UpdateActions() {
-  const bool ready = HasPhoto() && !loading_ && !exporting_;
+  const bool ready = HasPhoto() && !loading_ && !exporting_ && !detecting_;
   exportAction_->setEnabled(ready);
   detectAction_->setEnabled(ready);
   resetAction_->setEnabled(ready);
@@ -401,7 +421,7 @@ void TStraightenWindow::ChooseAndOpen() {
 bool TStraightenWindow::OpenPhotoAsked(const QString& path) { return MayDropWork() && OpenPhoto(path); }
 
 bool TStraightenWindow::OpenPhoto(const QString& path) {
-  if (exporting_) return false;
+  if (exporting_ || detecting_) return false;
   if (!QFileInfo(path).isFile()) {
     ShowError("The photo cannot be opened.\n\n\"" + path + "\" is not a file.");
     return false;
@@ -454,20 +474,10 @@ bool TStraightenWindow::OpenPhoto(const QString& path) {
       loaded->ExifFocalRatio = ExifFocalRatio(photo.Exif, photo.Width, photo.Height);
       const std::size_t row = static_cast<std::size_t>(photo.Width) * 3;
       loaded->Source = MakePreviewSource(photo.Pixels.data(), photo.Width, photo.Height, row);
-      {
-        TBitmap bitmap(photo.Width, photo.Height);
-        for (int y = 0; y < photo.Height; ++y) std::memcpy(bitmap.ScanLine(y), photo.Pixels.data() + y * row, row);
-        const TDetection d = DetectRectangle(bitmap);
-        if (d.Found) {
-          double c[4][2];
-          std::memcpy(c, d.Corners, sizeof c);
-          SortCornersLikeMarker(c);
-          for (int k = 0; k < 4; ++k) loaded->Corners[k] = QPointF(c[k][0], c[k][1]);
-          loaded->Found = true;
-        } else {
-          loaded->DetectNote = QString::fromStdString(d.Reason);
-        }
-      }
+      const TFound found = FindCorners(photo);
+      loaded->Found = found.Found;
+      loaded->Corners = found.Corners;
+      loaded->DetectNote = found.Reason;
       if (*gen != generation) return;
       // The screen's copies: the full photo, then halves down to a size
       // that fits any screen, so that drawing at any zoom scales little.
@@ -597,39 +607,46 @@ QString TStraightenWindow::PhotoChangedOnDisk() const {
 }
 
 void TStraightenWindow::DetectCorners() {
-  if (!HasPhoto() || loading_ || exporting_) return;
+  if (!HasPhoto() || loading_ || exporting_ || detecting_) return;
   if (const QString changed = PhotoChangedOnDisk(); !changed.isEmpty()) {
     ShowError("The corners were not looked for.\n\n" + changed);
     return;
   }
-  // The full photo is the screen's first copy; the detector wants BGR rows.
-  TPhoto photo;
-  try {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    photo = ReadPhoto(photoPath_.toStdString());
-    QApplication::restoreOverrideCursor();
-  } catch (const std::exception& e) {
-    QApplication::restoreOverrideCursor();
-    ShowError("The photo cannot be read again.\n\n" + QString::fromStdString(e.what()));
-    return;
+  if (detector_.joinable()) detector_.join();
+  detecting_ = true;
+  progress_->setRange(0, 0);
+  progress_->show();
+  statusBar()->showMessage("Looking for the object's corners …");
+  UpdateActions();
+  // The screen keeps the photo as RGB; the detector wants the BGR rows of
+  // the file, which a worker reads again while the window goes on.
+  const std::string file = photoPath_.toStdString();
+  detector_ = std::thread([this, file] {
+    auto found = std::make_shared<TFound>();
+    try {
+      const TPhoto photo = ReadPhoto(file);
+      *found = FindCorners(photo);
+    } catch (const std::bad_alloc&) {
+      found->Problem = "There is not enough memory for a photo of this size.";
+    } catch (const std::exception& e) {
+      found->Problem = QString::fromStdString(e.what());
+    }
+    QMetaObject::invokeMethod(this, [this, found] { FinishDetection(*found); }, Qt::QueuedConnection);
+  });
+}
+
+void TStraightenWindow::FinishDetection(const TFound& found) {
+  detecting_ = false;
+  progress_->hide();
+  UpdateActions();
+  if (!found.Problem.isEmpty()) {
+    ShowError("The corners were not looked for.\n\n" + found.Problem);
+  } else if (!found.Found) {
+    statusBar()->showMessage("No object found automatically: " + found.Reason);
+  } else {
+    SetCornersUndoable(found.Corners, "Find Corners Automatically");
+    statusBar()->showMessage(QString("Corners found (confidence %1)").arg(found.Confidence, 0, 'f', 2));
   }
-  TBitmap bitmap(photo.Width, photo.Height);
-  const std::size_t row = static_cast<std::size_t>(photo.Width) * 3;
-  for (int y = 0; y < photo.Height; ++y) std::memcpy(bitmap.ScanLine(y), photo.Pixels.data() + y * row, row);
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  const TDetection d = DetectRectangle(bitmap);
-  QApplication::restoreOverrideCursor();
-  if (!d.Found) {
-    statusBar()->showMessage("No object found automatically: " + QString::fromStdString(d.Reason));
-    return;
-  }
-  double c[4][2];
-  std::memcpy(c, d.Corners, sizeof c);
-  SortCornersLikeMarker(c);
-  TCorners corners;
-  for (int k = 0; k < 4; ++k) corners[k] = QPointF(c[k][0], c[k][1]);
-  SetCornersUndoable(corners, "Find Corners Automatically");
-  statusBar()->showMessage(QString("Corners found (confidence %1)").arg(d.Confidence, 0, 'f', 2));
 }
 
 void TStraightenWindow::ResetCorners() {
@@ -718,7 +735,7 @@ void TStraightenWindow::ChooseAndExport() {
 }
 
 bool TStraightenWindow::Export(const QString& path) {
-  if (!HasPhoto() || loading_ || exporting_) return false;
+  if (!HasPhoto() || loading_ || exporting_ || detecting_) return false;
   TBatchOptions o;
   try {
     o = ExportBatchOptions(photoPath_.toStdString(), path.toStdString(), canvas_->Corners(), Options());
@@ -768,6 +785,8 @@ void TStraightenWindow::FinishExport(int code, const QString& messages, const QS
   QString text = messages.trimmed();
   text.replace("planora-rectify: ", "");
   text.remove("\n(see planora-rectify --help)");
+  const bool closing = closeAfterExport_;
+  closeAfterExport_ = false;
   if (code != kExitOk) {
     exportProblem_ = text.isEmpty() ? QString("the export failed") : text;
     ShowError("The photo was not exported.\n\n" + exportProblem_);
@@ -781,6 +800,7 @@ void TStraightenWindow::FinishExport(int code, const QString& messages, const QS
   UpdateTitle();
   // A warning (corners that do not look like a rectangle) is news, not a failure.
   statusBar()->showMessage("Exported " + path + (text.isEmpty() ? QString() : " — " + text.section('\n', 0, 0)));
+  if (closing) close();
 }
 
 // ---------------------------------------------------------------- closing
@@ -815,6 +835,9 @@ bool TStraightenWindow::MayDropWork() {
 
 void TStraightenWindow::closeEvent(QCloseEvent* event) {
   if (exporting_) {
+    // Stopping the writer half-way gains nothing: the file is written
+    // whole or not at all. The window closes once it is written.
+    closeAfterExport_ = true;
     statusBar()->showMessage("An export is running; the window closes when it has finished writing.");
     event->ignore();
     return;

@@ -17,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "apps/imageio/imageio.h"
 #include "apps/planora/view/live_preview.h"
 #include "apps/planora/view/photo_canvas.h"
 #include "apps/rectify/batch.h"
@@ -99,7 +100,10 @@ class TStraightenWindow : public QMainWindow {
   void ShowCorners(const TCorners& corners);
   // Edits that go onto the undo stack, as the menu items make them.
   void SetCornersUndoable(const TCorners& corners, const QString& what);
+  // Looks for the object on a worker thread; the corners found become an
+  // undo step when it is done (Detecting() false again).
   void DetectCorners();
+  bool Detecting() const { return detecting_; }
   void ResetCorners();
 
   // Shows errors and questions in dialogs; off for automated runs, which
@@ -117,6 +121,16 @@ class TStraightenWindow : public QMainWindow {
 
  private:
   struct TLoaded;
+  // What the detector found, in the view's terms.
+  struct TFound {
+    bool Found = false;
+    TCorners Corners{};
+    double Confidence = 0;
+    QString Reason;   // why nothing was found
+    QString Problem;  // the photo could not be read
+  };
+  static TFound FindCorners(const TPhoto& photo);
+  void FinishDetection(const TFound& found);
   void BuildMenus();
   QWidget* BuildSidePanel();
   void ChooseAndOpen();
@@ -174,11 +188,13 @@ class TStraightenWindow : public QMainWindow {
   bool settingOptions_ = false;
   bool loading_ = false;
   bool exporting_ = false;
+  bool detecting_ = false;
+  bool closeAfterExport_ = false;  // closed while exporting: close when written
   QString exportProblem_;
   // Bumped by every open: a load that finishes after another was started
   // is dropped.
   std::shared_ptr<std::atomic<int>> generation_ = std::make_shared<std::atomic<int>>(0);
-  std::thread loader_, exporter_;
+  std::thread loader_, exporter_, detector_;
   // What was shown before a load began, shown again if it fails.
   std::vector<QImage> previousLevels_;
   QSize previousSize_;
