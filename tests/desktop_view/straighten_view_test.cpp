@@ -538,6 +538,28 @@ class StraightenViewTest : public QObject {
     QVERIFY(!QFile::exists(out));
   }
 
+  void ALargePhotoShowsAQuickCopyAtOnce() {
+    QTemporaryDir dir;
+    const QString big = dir.filePath("big.jpg");
+    QVERIFY(QImage(PLANORA_TEST_PHOTO).scaled(2600, 1950).save(big, "JPEG", 90));
+    window_ = std::make_unique<TStraightenWindow>();
+    window_->Interactive = false;
+    window_->show();
+    TPhotoCanvas* c = window_->Canvas();
+    QVERIFY(window_->OpenPhoto(big));
+    // Before the event loop has run once: the reduced copy is on screen,
+    // in the full photo's coordinates, and nothing can be edited yet.
+    QVERIFY(window_->Loading());
+    QCOMPARE(c->PhotoSize(), QSize(2600, 1950));
+    QCOMPARE(c->Levels().size(), std::size_t(1));
+    QVERIFY(c->Levels().front().width() <= 1600);
+    QVERIFY(!c->HasCorners());
+    QVERIFY(!window_->Export(dir.filePath("out.jpg")));
+    QVERIFY(QTest::qWaitFor([&] { return !window_->Loading(); }, 60000));
+    QCOMPARE(c->Levels().front().size(), QSize(2600, 1950));
+    QVERIFY(c->HasCorners());
+  }
+
   void ThePluginsMenuHandsThePhotoToThePluginsWindow() {
     window_ = std::make_unique<TStraightenWindow>();
     QString asked = "not asked";

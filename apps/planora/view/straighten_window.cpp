@@ -444,7 +444,9 @@ bool TStraightenWindow::OpenPhoto(const QString& path) {
   QImageReader reader(path);
   reader.setAutoTransform(true);
   const QSize stored = reader.size();
-  if (stored.isValid() && qint64(stored.width()) * stored.height() > kQuickPixels) {
+  // Only JPEG decodes at a reduced size for less work; another format
+  // would be decoded whole here, on the window's thread, for nothing.
+  if (reader.format() == "jpeg" && stored.isValid() && qint64(stored.width()) * stored.height() > kQuickPixels) {
     reader.setScaledSize(stored.scaled(1600, 1600, Qt::KeepAspectRatio));
     const QImage quick = reader.read();
     if (!quick.isNull()) {
