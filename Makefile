@@ -77,8 +77,9 @@ windows-test: windows
 	  'ctest --test-dir build-windows64 --output-on-failure && ctest --test-dir build-windows --output-on-failure'; \
 	rc=$$?; /usr/lib/wine/wineserver -k 2>/dev/null; rm -rf $$prefix; exit $$rc
 
-# With a display the desktop program opens the sample (Plug-ins > Planora);
-# without one the batch tool straightens it.
+# With a display the desktop program opens the sample in its straightening
+# view (the plug-in is under Plug-ins there); without one the batch tool
+# straightens it.
 run: configure-once
 	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ] && [ -f $(BUILD)/apps/planora/Makefile ]; then \
 	  $(MAKE) --no-print-directory run-desktop; \
@@ -121,6 +122,7 @@ run-sample:
 bench: build
 	build/bench/planora-bench
 	build/bench/planora-detect-bench
+	build/bench/planora-preview-bench
 
 sanitize: deps
 	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DPLANORA_SANITIZE=ON

@@ -87,12 +87,16 @@ double ParsePositive(const std::string& option, const std::string& text) {
 // A progress bar on the terminal; silent when standard error is not one.
 class TTerminalUi : public TRectifyUi {
  public:
-  TTerminalUi(std::ostream& err, bool show, bool nearest) : err_(err), show_(show), nearest_(nearest) {}
+  TTerminalUi(std::ostream& err, bool show, bool nearest, std::function<void(int)> progress = {})
+      : err_(err), show_(show), nearest_(nearest), progress_(std::move(progress)) {}
   void BeginRun() override { Draw(0); }
   void EndRun() override {
     if (show_ && drawn_ >= 0) err_ << "\n" << std::flush;
   }
-  void SetProgress(int position) override { Draw(position); }
+  void SetProgress(int position) override {
+    if (progress_) progress_(position);
+    Draw(position);
+  }
   void ProcessMessages() override {}
   bool NearestOnly() override { return nearest_; }
   void CornersUsed(const double[4][2]) override {}
@@ -111,6 +115,7 @@ class TTerminalUi : public TRectifyUi {
   std::ostream& err_;
   bool show_;
   bool nearest_;
+  std::function<void(int)> progress_;
   int drawn_ = -1;
 };
 
@@ -530,7 +535,7 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
     source.reset();
   } else {
     auto result = PictureSurface(W, H);
-    TTerminalUi ui(err, progressBar, o.Nearest);
+    TTerminalUi ui(err, progressBar, o.Nearest, o.Progress);
     TRectifyJob job{&cam, source.get(), result.get(), false, crop, W, H, nullptr, false, o.Threads};
     try {
       frame = Rectify(job, ui);
