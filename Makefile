@@ -14,8 +14,9 @@
 
 PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev pkg-config libjpeg62-turbo-dev libpng-dev libtiff-dev libexiv2-dev libopencv-imgproc-dev qt6-base-dev libqt6gui6 fonts-dejavu-core
 # GIMP and its plug-in library for planora-gimp, and a virtual display for
-# its window's tests (the build leaves planora-gimp out without libgimp).
-PACKAGES += gimp libgimp2.0-dev xvfb xauth
+# its window's tests, and xdotool to press Ctrl+Z in GIMP's window (the
+# build leaves planora-gimp out without libgimp).
+PACKAGES += gimp libgimp2.0-dev xvfb xauth xdotool
 # The Windows side: both cross compilers, Wine and a virtual display. The
 # 32-bit Wine (i386 packages) only where this machine runs 32-bit programs.
 WINDOWS_PACKAGES := g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xauth
@@ -76,8 +77,9 @@ windows-test: windows
 	  'ctest --test-dir build-windows64 --output-on-failure && ctest --test-dir build-windows --output-on-failure'; \
 	rc=$$?; /usr/lib/wine/wineserver -k 2>/dev/null; rm -rf $$prefix; exit $$rc
 
-# With a display the desktop program opens the sample (Plug-ins > Planora);
-# without one the batch tool straightens it.
+# With a display the desktop program opens the sample in its straightening
+# view (the plug-in is under Plug-ins there); without one the batch tool
+# straightens it.
 run: configure-once
 	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ] && [ -f $(BUILD)/apps/planora/Makefile ]; then \
 	  $(MAKE) --no-print-directory run-desktop; \
@@ -120,6 +122,7 @@ run-sample:
 bench: build
 	build/bench/planora-bench
 	build/bench/planora-detect-bench
+	build/bench/planora-preview-bench
 
 sanitize: deps
 	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DPLANORA_SANITIZE=ON

@@ -24,12 +24,12 @@ set(PLANORA_LAYERS
   "apps/imageio      : planora_imageio     : platform"
   "apps/host         : planora_host        : plugin"
   "apps/rectify      : planora_batch       : engine apps/imageio detect"
-  "apps/planora      : planora_desktop     : apps/host apps/imageio"
+  "apps/planora      : planora_desktop     : apps/host apps/imageio apps/rectify detect"
   "apps/gimp         : planora-gimp        : apps/host apps/rectify"
-  "tools             : planora_scene       : apps/imageio plugin"
+  "tools             : planora_scene       : apps/imageio plugin apps/planora"
   "resources         :                     : plugin"
   "fuzz              :                     : apps/rectify"
-  "bench             :                     : apps/rectify tools"
+  "bench             :                     : apps/rectify apps/planora tools"
   "tests/support     : planora_test_support : engine platform/headless"
   # Each test folder: the layer it tests first (its detail headers are open
   # to it), then what the tests use besides.

@@ -30,4 +30,48 @@ TCameraSetUp SetUpCamera(TCameraSolver& camera, std::int32_t imageWidth, std::in
   return r;
 }
 
+double OrientedAspect(double aspect, double measured) {
+  if (!std::isfinite(measured)) return aspect;
+  return (aspect >= 1.0) == (measured >= 1.0) ? aspect : 1.0 / aspect;
+}
+
+TFocalChoice ChooseFocalRatio(TCameraSolver& camera, const double corners[4][2], const TFocalKnowledge& known) {
+  TFocalChoice c;
+  c.Estimate = EstimateFocalFromCorners(corners, camera.Diagonal);
+  c.Source = c.Estimate.Found ? "corners" : "diagonal";
+  std::optional<double> chosen;
+  if (known.FocalRatio) {
+    chosen = *known.FocalRatio;
+    c.Source = "given";
+  } else if (c.Estimate.WellDetermined()) {
+    // Already solved with it.
+  } else if (known.ExifRatio) {
+    chosen = *known.ExifRatio;
+    c.Source = "exif";
+  } else if (known.Aspect) {
+    // Here the corners say little about the orientation: what they measure
+    // with a focal length that is only a guess can be off by far more than a
+    // nearly square object's two orientations differ. Proportions written
+    // as W:H are therefore taken as written first; a name takes the
+    // orientation measured.
+    double ratio = 0;
+    const double first = known.AspectNamed ? OrientedAspect(*known.Aspect, camera.MarkedAspectRatio()) : *known.Aspect;
+    if (camera.FocalRatioForAspect(first, ratio) || camera.FocalRatioForAspect(1.0 / first, ratio)) {
+      chosen = ratio;
+      c.Source = "proportions";
+    }
+  }
+  if (chosen && *chosen != camera.FocalRatio) {
+    camera.FocalRatio = *chosen;
+    camera.SolveCamera();
+  }
+  c.AspectMeasured = camera.MarkedAspectRatio();
+  c.AspectUsed = c.AspectMeasured;
+  if (known.Aspect) {
+    c.AspectUsed = OrientedAspect(*known.Aspect, c.AspectMeasured);
+    c.AspectImposed = camera.ImposeAspectRatio(c.AspectUsed);
+  }
+  return c;
+}
+
 }  // namespace planora

@@ -5,8 +5,11 @@
 // sequence.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
 
 #include "engine/camera.h"
 #include "plot/glib2.h"
@@ -45,5 +48,40 @@ struct TCameraSetUp {
 // length), and last the frame's validity.
 TCameraSetUp SetUpCamera(TCameraSolver& camera, std::int32_t imageWidth, std::int32_t imageHeight,
                          const std::function<void(TCameraSolver&)>& chooseFocal = nullptr);
+
+// What is known of the camera and the object besides the corners.
+struct TFocalKnowledge {
+  std::optional<double> FocalRatio;  // given by the user: always wins
+  std::optional<double> ExifRatio;   // the photo's EXIF focal length
+  std::optional<double> Aspect;      // the object's proportions, width over height
+  // A named sheet (A4, letter ...): either orientation, the one the marked
+  // object shows is taken; written W:H, the proportions are taken as written
+  // first.
+  bool AspectNamed = false;
+};
+
+// Which focal ratio a run uses and why.
+struct TFocalChoice {
+  std::string Source;  // corners, diagonal, given, exif, proportions
+  TFocalEstimate Estimate;  // what the corners alone say
+  double AspectMeasured = std::nan("");
+  double AspectUsed = std::nan("");  // the known proportions as oriented, else the measured ones
+  // False when the known proportions cannot be given to the marked rectangle.
+  bool AspectImposed = true;
+};
+
+// The known proportions turned to the object's orientation: a sheet lying on
+// its side is still A4.
+double OrientedAspect(double aspect, double measured);
+
+// SetUpCamera's middle step for a caller that knows more than the corners
+// (corners a..d as in the solver, world units). A given ratio always wins;
+// the corners' estimate is used where it is well determined; otherwise the
+// EXIF focal length, then the one the known proportions give, then the
+// estimate even though it is loose (what the window would use), and the
+// diagonal where the corners fix no focal length at all. The camera is left
+// solved with the chosen ratio and, with known proportions, stretched to
+// them.
+TFocalChoice ChooseFocalRatio(TCameraSolver& camera, const double corners[4][2], const TFocalKnowledge& known);
 
 }  // namespace planora

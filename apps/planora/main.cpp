@@ -1,10 +1,14 @@
-// planora: the desktop program. It opens a photo and runs the rectification
-// plug-in on it exactly as a host image editor does, through the plug-in
-// library's exports, then shows and saves the straightened result.
+// planora: the desktop program. By default it opens its own straightening
+// view; it can also run the rectification plug-in on a photo exactly as a
+// host image editor does, through the plug-in library's exports, then show
+// and save the straightened result.
 //
 //   planora [PHOTO]
+//   planora --plugin-host [PHOTO]
 //   planora --run-plugin [--save-result FILE] PHOTO
 //
+// --plugin-host opens the window that offers the plug-in in its Plug-ins
+// menu (the view's Plug-ins menu opens it too).
 // --run-plugin opens the plug-in's window at once; with --save-result the
 // result is saved to FILE (which must not exist yet) and the program ends:
 // exit status 0 saved, 1 no result, 2 the photo or the plug-in failed.
@@ -19,16 +23,20 @@
 #include <string>
 
 #include "apps/planora/main_window.h"
+#include "apps/planora/view/straighten_window.h"
 #include "apps/host/plugin_host.h"
 
 namespace {
 
 const char* const kUsage =
     "Usage: planora [PHOTO]\n"
+    "       planora --plugin-host [PHOTO]\n"
     "       planora --run-plugin [--save-result FILE] PHOTO\n"
-    "Opens PHOTO and offers the Planora plug-in in the Plug-ins menu. --run-plugin opens\n"
-    "the plug-in at once; --save-result saves its result to FILE (which must not exist)\n"
-    "and ends the program. PLANORA_PLUGIN names another plug-in library.\n";
+    "Opens PHOTO in the straightening view: drag the corners onto the object, watch the\n"
+    "preview, export. --plugin-host opens PHOTO in the window that offers the Planora\n"
+    "plug-in in its Plug-ins menu; --run-plugin opens the plug-in at once; --save-result\n"
+    "saves its result to FILE (which must not exist) and ends the program.\n"
+    "PLANORA_PLUGIN names another plug-in library.\n";
 
 bool HaveDisplay() {
   for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
@@ -70,13 +78,15 @@ int main(int argc, char** argv) {
   }
   QApplication app(argc, argv);
   QApplication::setApplicationName("Planora");
-  bool runPlugin = false;
+  bool runPlugin = false, pluginHost = false;
   QString saveResult, photo;
   const QStringList args = QApplication::arguments();
   for (int i = 1; i < args.size(); ++i) {
     const QString& a = args[i];
     if (a == "--run-plugin") {
       runPlugin = true;
+    } else if (a == "--plugin-host") {
+      pluginHost = true;
     } else if (a == "--save-result" && i + 1 < args.size()) {
       saveResult = args[++i];
     } else if (a.startsWith("-") || !photo.isEmpty()) {
@@ -95,15 +105,36 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  std::unique_ptr<planora::TPluginLibrary> plugin;
-  QString problem;
-  try {
-    plugin = std::make_unique<planora::TPluginLibrary>(planora::FindPluginLibrary(argv[0]));
-  } catch (const std::exception& e) {
-    problem = QString::fromStdString(e.what());
-    std::cerr << "planora: " << e.what() << "\n";
+  // The plug-in's host window, opened from the command line or from the
+  // view's Plug-ins menu.
+  const std::string program = argv[0];
+  auto makeHost = [program]() {
+    std::unique_ptr<planora::TPluginLibrary> plugin;
+    QString problem;
+    try {
+      plugin = std::make_unique<planora::TPluginLibrary>(planora::FindPluginLibrary(program.c_str()));
+    } catch (const std::exception& e) {
+      problem = QString::fromStdString(e.what());
+      std::cerr << "planora: " << e.what() << "\n";
+    }
+    return std::make_unique<planora::TMainWindow>(std::move(plugin), problem);
+  };
+
+  if (!runPlugin && !pluginHost && saveResult.isEmpty()) {
+    planora::TStraightenWindow view;
+    view.OnOpenPluginHost = [&makeHost](const QString& path) {
+      planora::TMainWindow* host = makeHost().release();
+      host->setAttribute(Qt::WA_DeleteOnClose);
+      host->show();
+      if (!path.isEmpty()) host->OpenPhoto(path);
+    };
+    view.show();
+    if (!photo.isEmpty()) view.OpenPhoto(photo);
+    return QApplication::exec();
   }
-  planora::TMainWindow window(std::move(plugin), problem);
+
+  std::unique_ptr<planora::TMainWindow> hostWindow = makeHost();
+  planora::TMainWindow& window = *hostWindow;
   window.Interactive = saveResult.isEmpty();
   window.show();
   if (!photo.isEmpty() && !window.OpenPhoto(photo) && runPlugin) return 2;

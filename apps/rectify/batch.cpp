@@ -88,12 +88,16 @@ double ParsePositive(const std::string& option, const std::string& text) {
 // A progress bar on the terminal; silent when standard error is not one.
 class TTerminalUi : public TRectifyUi {
  public:
-  TTerminalUi(std::ostream& err, bool show, bool nearest) : err_(err), show_(show), nearest_(nearest) {}
+  TTerminalUi(std::ostream& err, bool show, bool nearest, std::function<void(int)> progress = {})
+      : err_(err), show_(show), nearest_(nearest), progress_(std::move(progress)) {}
   void BeginRun() override { Draw(0); }
   void EndRun() override {
     if (show_ && drawn_ >= 0) err_ << "\n" << std::flush;
   }
-  void SetProgress(int position) override { Draw(position); }
+  void SetProgress(int position) override {
+    if (progress_) progress_(position);
+    Draw(position);
+  }
   void ProcessMessages() override {}
   bool NearestOnly() override { return nearest_; }
   void CornersUsed(const double[4][2]) override {}
@@ -112,6 +116,7 @@ class TTerminalUi : public TRectifyUi {
   std::ostream& err_;
   bool show_;
   bool nearest_;
+  std::function<void(int)> progress_;
   int drawn_ = -1;
 };
 
@@ -268,79 +273,6 @@ void ResolveCorners(const TBatchOptions& o, const TPlottFlaeche& source, const T
 
 // ---------------------------------------------------------------------- run
 
-
-// Which focal ratio the run uses and why; see ChooseFocal.
-struct TFocalChoice {
-  double Ratio = 1.0;
-  std::string Source;  // corners, exif, given, proportions, diagonal
-  TFocalEstimate Estimate;
-  std::optional<double> Exif;
-  double AspectMeasured = std::nan("");
-  double AspectUsed = std::nan("");
-};
-
-// The named or written proportions turned to the object's orientation: a
-// sheet lying on its side is still A4.
-double Oriented(double aspect, double measured) {
-  if (!std::isfinite(measured)) return aspect;
-  return (aspect >= 1.0) == (measured >= 1.0) ? aspect : 1.0 / aspect;
-}
-
-// Picks the focal ratio. A given one always wins. The corners' estimate is
-// used where it is well determined; otherwise the photo's EXIF focal
-// length, then the one the known proportions give, then the estimate even
-// though it is loose (it is what the window would use), and the diagonal
-// when the corners fix no focal length at all. `cam` is solved with the
-// window's steps on entry and left solved with the chosen ratio.
-TFocalChoice ChooseFocal(const TBatchOptions& o, TCameraSolver& cam, const double corners[4][2],
-                         std::optional<double> exif) {
-  TFocalChoice c;
-  c.Exif = exif;
-  c.Estimate = EstimateFocalFromCorners(corners, cam.Diagonal);
-  // The solver's own result, which is what the window shows.
-  c.Ratio = cam.FocalRatio;
-  c.Source = c.Estimate.Found ? "corners" : "diagonal";
-  std::optional<double> chosen;
-  if (o.FocalRatio) {
-    chosen = *o.FocalRatio;
-    c.Source = "given";
-  } else if (o.Focal35mm) {
-    chosen = FocalRatioFrom35mm(*o.Focal35mm);
-    c.Source = "given";
-  } else if (c.Estimate.WellDetermined()) {
-    // Already solved with it.
-  } else if (exif) {
-    chosen = *exif;
-    c.Source = "exif";
-  } else if (o.Aspect) {
-    // Here the corners say little about the orientation: what they measure
-    // with a focal length that is only a guess can be off by far more than a
-    // nearly square object's two orientations differ. Proportions written
-    // as W:H are therefore taken as written first; a name takes the
-    // orientation measured.
-    double ratio = 0;
-    const double first = o.AspectNamed ? Oriented(*o.Aspect, cam.MarkedAspectRatio()) : *o.Aspect;
-    if (cam.FocalRatioForAspect(first, ratio) || cam.FocalRatioForAspect(1.0 / first, ratio)) {
-      chosen = ratio;
-      c.Source = "proportions";
-    }
-  }
-  if (chosen && *chosen != cam.FocalRatio) {
-    cam.FocalRatio = *chosen;
-    cam.SolveCamera();
-  }
-  c.Ratio = cam.FocalRatio;
-  c.AspectMeasured = cam.MarkedAspectRatio();
-  c.AspectUsed = c.AspectMeasured;
-  if (o.Aspect) {
-    c.AspectUsed = Oriented(*o.Aspect, c.AspectMeasured);
-    if (!cam.ImposeAspectRatio(c.AspectUsed)) {
-      throw ECornerError("the marked rectangle cannot be given the proportions " + o.AspectText);
-    }
-  }
-  return c;
-}
-
 // World units of window 1 to the photo's fractional pixel position, the
 // inverse of PixelToWorld.
 void WorldToPixel(const TPlottFlaeche& surface, double x, double y, double& px, double& py) {
@@ -489,14 +421,21 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
                  corners[3][0], corners[3][1]);
   // The window's steps; a known focal length or known proportions are
   // brought in before the frame is judged.
+  const std::optional<double> exif = ExifFocalRatio(photo.Exif, W, H);
+  TFocalKnowledge known;
+  if (o.FocalRatio) known.FocalRatio = *o.FocalRatio;
+  if (o.Focal35mm) known.FocalRatio = FocalRatioFrom35mm(*o.Focal35mm);
+  known.ExifRatio = exif;
+  known.Aspect = o.Aspect;
+  known.AspectNamed = o.AspectNamed;
   TFocalChoice focal;
-  const TCameraSetUp setUp = SetUpCamera(cam, W, H, [&](TCameraSolver& c) {
-    focal = ChooseFocal(o, c, corners, ExifFocalRatio(photo.Exif, W, H));
-  });
+  const TCameraSetUp setUp =
+      SetUpCamera(cam, W, H, [&](TCameraSolver& c) { focal = ChooseFocalRatio(c, corners, known); });
   if (!setUp.Solved) {
     throw ECornerError("the four corners do not outline a usable quadrilateral (three of them in a line, or two "
                        "too close together); move them apart onto the corners of the rectangle");
   }
+  if (!focal.AspectImposed) throw ECornerError("the marked rectangle cannot be given the proportions " + o.AspectText);
   const bool plausible = setUp.Plausible;
   if (!setUp.FrameValid) {
     throw ECornerError("no camera frame fits these corners with the focal ratio " + FormatFocalRatio(cam.FocalRatio) +
@@ -517,7 +456,7 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
     source.reset();
   } else {
     auto result = PictureSurface(W, H);
-    TTerminalUi ui(err, progressBar, o.Nearest);
+    TTerminalUi ui(err, progressBar, o.Nearest, o.Progress);
     TRectifyJob job{&cam, source.get(), result.get(), false, crop, W, H, nullptr, false, o.Threads};
     try {
       frame = Rectify(job, ui);
@@ -548,7 +487,7 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
     r.FocalSource = focal.Source;
     r.FocalEstimate = focal.Estimate.Found ? focal.Estimate.Ratio : std::nan("");
     r.FocalUncertainty = focal.Estimate.Uncertainty;
-    r.FocalExif = focal.Exif ? *focal.Exif : std::nan("");
+    r.FocalExif = exif ? *exif : std::nan("");
     r.AspectMeasured = focal.AspectMeasured;
     r.AspectUsed = focal.AspectUsed;
     r.Crop = crop;

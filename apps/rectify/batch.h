@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -53,6 +54,9 @@ struct TBatchOptions {
   std::optional<int> LongSide;
   bool Help = false;
   bool Version = false;
+  // Told the progress of the resampling, 0..100, from the thread that runs
+  // the batch (a window shows it on a bar of its own); may be empty.
+  std::function<void(int)> Progress;
 };
 
 // "planora-rectify 2.1.0": the tool's name and version.

@@ -105,6 +105,50 @@ TEST(CameraSetUp, TheCallersFocalChoiceComesBeforeTheFrameIsJudged) {
   EXPECT_FALSE(r.Ready());
 }
 
+TEST(CameraSetUp, KnownFocalLengthOrProportionsDecideWhereTheCornersCannot) {
+  // kLevelTilt: the corners fix no focal length. Each piece of knowledge in
+  // its order of precedence.
+  auto run = [](const double (&q)[8], const TFocalKnowledge& known, TCameraSolver& cam) {
+    Set(cam, q);
+    const double corners[4][2] = {{q[0], q[1]}, {q[2], q[3]}, {q[4], q[5]}, {q[6], q[7]}};
+    TFocalChoice choice;
+    EXPECT_TRUE(SetUpCamera(cam, 4000, 3000, [&](TCameraSolver& c) {
+                  choice = ChooseFocalRatio(c, corners, known);
+                }).Ready());
+    return choice;
+  };
+  TCameraSolver cam;
+  TFocalKnowledge known;
+  EXPECT_EQ(run(kLevelTilt, known, cam).Source, "diagonal");
+  EXPECT_EQ(cam.FocalRatio, 1.0);
+  known.ExifRatio = 0.9;
+  EXPECT_EQ(run(kLevelTilt, known, cam).Source, "exif");
+  EXPECT_EQ(cam.FocalRatio, 0.9);
+  known.FocalRatio = 0.8;  // given: wins over the photo's
+  EXPECT_EQ(run(kLevelTilt, known, cam).Source, "given");
+  EXPECT_EQ(cam.FocalRatio, 0.8);
+  EXPECT_EQ(cam.FocalLength, 0.8 * 5000);
+
+  // Corners that tell the focal length well keep it against the photo's.
+  known.FocalRatio.reset();
+  const TFocalChoice tilted = run(kTilted, known, cam);
+  EXPECT_EQ(tilted.Source, "corners");
+  EXPECT_TRUE(tilted.Estimate.WellDetermined());
+  EXPECT_NEAR(cam.FocalRatio, 0.700, 0.0005);
+
+  // Known proportions, named: taken in the orientation measured and imposed.
+  known = {};
+  known.Aspect = 7.0 / 10;
+  known.AspectNamed = true;
+  const TFocalChoice sheet = run(kTilted, known, cam);
+  EXPECT_NEAR(sheet.AspectMeasured, 10.0 / 7, 0.01);
+  EXPECT_EQ(sheet.AspectUsed, 10.0 / 7);
+  EXPECT_TRUE(sheet.AspectImposed);
+  EXPECT_NEAR(cam.MarkedAspectRatio(), 10.0 / 7, 1e-12);
+  EXPECT_EQ(OrientedAspect(2.0, 0.4), 0.5);
+  EXPECT_EQ(OrientedAspect(2.0, std::nan("")), 2.0);
+}
+
 TEST(Fingerprint, ReadsTheSizeAndTwentyEightPixelsOnly) {
   // One pixel is read 28 times: an even number of exclusive ors leaves w x h.
   TBitmap one(1, 1);

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -154,14 +155,23 @@ TEST_F(AtomicFileTest, ReadOnlyTargetsAreRefusedAndLongNamesFit) {
   EXPECT_EQ(Entries(), (std::set<std::string>{"locked.ini"}));
 }
 
+// Makes this process see a /proc without descriptor links, as on a system
+// where anonymous files cannot be named: the writer then takes its hidden
+// named temporary file. Needs root (a mount namespace of its own).
+bool HideDescriptorLinks() {
+  return unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+         mount("tmpfs", "/proc", "tmpfs", 0, "size=16k") == 0 && access("/proc/self/fd", X_OK) != 0;
+}
+
 // A child that opens a write of `size` bytes, writes half, tells the parent
 // and waits to be stopped by `sig`. Returns how the child ended.
-int InterruptedWrite(const std::string& path, int sig, std::size_t size) {
+int InterruptedWrite(const std::string& path, int sig, std::size_t size, bool named = false) {
   int ready[2];
   if (pipe(ready) != 0) return -1;
   const pid_t child = fork();
   if (child == 0) {
     close(ready[0]);
+    if (named && !HideDescriptorLinks()) _exit(5);
     try {
       TAtomicFile file(path, "test file");
       const std::string half(size / 2, 'n');
@@ -210,6 +220,38 @@ TEST_F(AtomicFileTest, SignalsDuringAWriteLeaveTheOldFileAndNoTemporaryOne) {
   ReplaceFileAtomically(target, "new contents\n", "test file");
   EXPECT_EQ(Get(target), "new contents\n");
   EXPECT_EQ(Entries(), (std::set<std::string>{"photo.ini", ".planora-notes.tmp"}));
+}
+
+TEST_F(AtomicFileTest, ANamedTemporaryFileIsRemovedOnSignalsAndAfterAKillByTheNextWrite) {
+  if (geteuid() != 0) GTEST_SKIP() << "hiding the descriptor links needs root; not run";
+  const pid_t probe = fork();
+  if (probe == 0) _exit(HideDescriptorLinks() ? 0 : 1);
+  int probeStatus = 0;
+  waitpid(probe, &probeStatus, 0);
+  if (!WIFEXITED(probeStatus) || WEXITSTATUS(probeStatus) != 0)
+    GTEST_SKIP() << "no mount namespace of our own here; not run";
+
+  const std::string target = Path("photo.ini");
+  Put(target, "old contents\n");
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXFSZ}) {
+    SCOPED_TRACE(strsignal(sig));
+    const int status = InterruptedWrite(target, sig, 8 << 20, true);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+    EXPECT_EQ(Get(target), "old contents\n");
+    EXPECT_EQ(Entries(), (std::set<std::string>{"photo.ini"}));
+  }
+  // A kill cannot be handled: the half-written file stays under the name a
+  // later write recognises as a dead writer's, and that write removes it.
+  const int status = InterruptedWrite(target, SIGKILL, 8 << 20, true);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+  const std::set<std::string> left = Entries();
+  ASSERT_EQ(left.size(), 2u);
+  const std::string stale = *left.rbegin() == "photo.ini" ? *left.begin() : *left.rbegin();
+  EXPECT_EQ(stale.rfind(".planora-", 0), 0u) << stale;
+  EXPECT_EQ(fs::file_size(Path(stale)), 4u << 20);
+  ReplaceFileAtomically(target, "new contents\n", "test file");
+  EXPECT_EQ(Get(target), "new contents\n");
+  EXPECT_EQ(Entries(), (std::set<std::string>{"photo.ini"}));
 }
 
 TEST_F(AtomicFileTest, AFullDiskSaysSoAndKeepsTheOldFile) {

@@ -13,38 +13,13 @@
 
 #include "apps/planora/main_window.h"
 #include "apps/host/plugin_host.h"
+#include "tests/support/qt_box_answer.h"
 
 using namespace planora;
 
 namespace {
 
-// Presses the button with that text on the next message box whose text
-// contains `about`, whenever it comes up (also inside a modal loop).
-class TBoxAnswer {
- public:
-  TBoxAnswer(QString about, QString button) : about_(std::move(about)), button_(std::move(button)) {
-    QObject::connect(&timer_, &QTimer::timeout, [this] { Tick(); });
-    timer_.start(20);
-  }
-  bool Answered() const { return answered_; }
-
- private:
-  void Tick() {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (box == nullptr || !box->text().contains(about_)) return;
-    for (QAbstractButton* b : box->buttons()) {
-      if (b->text().remove('&') == button_) {
-        timer_.stop();
-        answered_ = true;
-        b->click();
-        return;
-      }
-    }
-  }
-  QString about_, button_;
-  QTimer timer_;
-  bool answered_ = false;
-};
+using test::TBoxAnswer;
 
 }  // namespace
 
