@@ -12,7 +12,7 @@
 # build-windows64/PPlanora.dll (64-bit, from the same sources, for the tests
 # under wine64); `make test` runs their tests too.
 
-PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev pkg-config libjpeg62-turbo-dev libpng-dev libtiff-dev libexiv2-dev libopencv-imgproc-dev qt6-base-dev libqt6gui6 fonts-dejavu-core
+PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev pkg-config libjpeg62-turbo-dev libpng-dev libtiff-dev libexiv2-dev libopencv-imgproc-dev libopencv-imgcodecs-dev qt6-base-dev libqt6gui6 fonts-dejavu-core
 # GIMP and its plug-in library for planora-gimp, and a virtual display for
 # its window's tests (the build leaves planora-gimp out without libgimp).
 PACKAGES += gimp libgimp2.0-dev xvfb xauth

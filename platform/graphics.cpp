@@ -513,6 +513,10 @@ void TCanvas::StretchDraw(const TRect& dest, const TBitmap& source) {
           static_cast<std::size_t>(nearest(x - dest.Left, sw, dw)) * kBytesPerPixel;
 
     const std::size_t rowBytes = column.size() * kBytesPerPixel;
+    // At the source's own width every destination pixel takes the source
+    // pixel of its own column (2 d + 1) * s / (2 s) = d: a row is one copy.
+    // That is how a picture reaches a full-size surface.
+    const bool sameWidth = dw == sw;
     i64 previousSource = -1;
     const std::uint8_t* previousRow = nullptr;
     for (i64 y = ya; y < yb; ++y) {
@@ -521,6 +525,8 @@ void TCanvas::StretchDraw(const TRect& dest, const TBitmap& source) {
       if (sy == previousSource) {
         // An enlarged row repeats the one just built.
         std::memcpy(out, previousRow, rowBytes);
+      } else if (sameWidth) {
+        std::memcpy(out, src->ScanLine(static_cast<int>(sy)) + column[0], rowBytes);
       } else {
         const std::uint8_t* in = src->ScanLine(static_cast<int>(sy));
         std::uint8_t* o = out;

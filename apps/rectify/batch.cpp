@@ -400,21 +400,18 @@ TRectifyResult DrawObject(const TBatchOptions& o, const TCameraSolver& cam, cons
   return frame;
 }
 
-std::unique_ptr<TPlottFlaeche> PictureSurface(int w, int h) {
+// Over the decoded picture, or (without one) blank for the resampling,
+// which writes every pixel.
+std::unique_ptr<TPlottFlaeche> PictureSurface(int w, int h, std::unique_ptr<TBitmap> picture = nullptr) {
   auto s = std::make_unique<TPlottFlaeche>();
-  s->InitOffscreen(w, h);
+  if (picture) {
+    s->InitOffscreen(std::move(picture));
+  } else {
+    s->InitOffscreenToOverwrite(w, h);
+  }
   // Window 1 as the rectification window defines it, the half sizes unrounded.
   s->DefineWindow(kWindow, -w / 2.0, w / 2.0, h / 2.0, -h / 2.0, 0, 1, 0, 1);
   return s;
-}
-
-// The decoded photo as the 24-bit bitmap a host hands over.
-std::unique_ptr<TBitmap> PictureBitmap(const TPhoto& photo) {
-  auto bitmap = std::make_unique<TBitmap>(photo.Width, photo.Height);
-  const std::size_t rowBytes = static_cast<std::size_t>(photo.Width) * 3;
-  for (int y = 0; y < photo.Height; ++y)
-    std::memcpy(bitmap->ScanLine(y), photo.Pixels.data() + static_cast<std::size_t>(y) * rowBytes, rowBytes);
-  return bitmap;
 }
 
 // The output's format takes a quality only as JPEG.
@@ -478,27 +475,26 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
     err << "planora-rectify: note: --quality applies to JPEG output only; \"" << o.Output
         << "\" is written without it\n";
   }
-  TPhoto photo = ReadPhoto(o.Input);
+  // Decoded straight into the 24-bit bitmap a host hands over; the photo
+  // keeps the size and metadata.
+  auto decoded = std::make_unique<TBitmap>();
+  TPhoto photo = ReadPhoto(o.Input, *decoded);
   const int W = photo.Width, H = photo.Height;
   if (W < 2 || H < 2) {
     throw EInOutError("\"" + o.Input + "\" is " + std::to_string(W) + " x " + std::to_string(H) +
                       " pixels; a photo to rectify needs at least 2 x 2");
   }
-  // At most two full-size pixel buffers live at any time: each is let go
-  // as soon as the next one holds the picture.
-  auto picture = PictureBitmap(photo);
-  std::vector<std::uint8_t>().swap(photo.Pixels);
-  // Drawn exactly as the rectification window draws it, so that the same
-  // corners give the same pixels here and there.
-  auto source = PictureSurface(W, H);
-  source->DrawPictureFullSize(*picture);
+  // At most two full-size pixel buffers live at any time. The source
+  // surface holds the picture as the rectification window's full-size copy
+  // does, so that the same corners give the same pixels here and there.
+  auto source = PictureSurface(W, H, std::move(decoded));
+  const TBitmap& picture = *source->Bitmap;
 
   double corners[4][2];
   int crop = 90;
   double confidence = std::nan("");
-  ResolveCorners(o, *source, *picture, corners, crop, confidence, err);
+  ResolveCorners(o, *source, picture, corners, crop, confidence, err);
   const bool objectFrame = o.Frame == "object";
-  if (!objectFrame) picture.reset();
 
   TCameraSolver cam;
   cam.Diagonal = std::sqrt(static_cast<double>(W) * W + static_cast<double>(H) * H);
@@ -525,9 +521,9 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
 
   TRectifyResult frame;
   if (objectFrame) {
-    frame = DrawObject(o, cam, *source, *picture, focal.AspectUsed, photo);
-    picture.reset();
+    frame = DrawObject(o, cam, *source, picture, focal.AspectUsed, photo);
     source.reset();
+    WritePhoto(o.Output, photo, TWriteOptions{o.Quality});
   } else {
     auto result = PictureSurface(W, H);
     TTerminalUi ui(err, progressBar, o.Nearest);
@@ -537,15 +533,9 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
     } catch (const ERectifyError& e) {
       throw ECornerError(e.Message());
     }
-    source.reset();  // the result and the photo to write are all that is needed now
-
-    photo.Pixels.resize(static_cast<std::size_t>(W) * static_cast<std::size_t>(H) * 3);
-    const std::size_t rowBytes = static_cast<std::size_t>(W) * 3;
-    for (int y = 0; y < H; ++y)
-      std::memcpy(photo.Pixels.data() + static_cast<std::size_t>(y) * rowBytes, result->Bitmap->ScanLine(y), rowBytes);
-    result.reset();
+    source.reset();  // the result is all that is needed now
+    WritePhoto(o.Output, *result->Bitmap, photo, TWriteOptions{o.Quality});
   }
-  WritePhoto(o.Output, photo, TWriteOptions{o.Quality});
 
   if (!o.Report.empty()) {
     TReport r;

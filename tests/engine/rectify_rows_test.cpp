@@ -152,6 +152,56 @@ TEST(RectifyRows, SameBytesAsThePerPixelPass) {
   EXPECT_GT(withRed, 10);
 }
 
+// The kernels work in blocks of 512 pixels and in vectors of four doubles:
+// rows of several blocks, with tails that neither width divides, over
+// pictures of smooth ramps in all three channels, where neighbouring pixels
+// differ by one or two and a great many blended sums end within a hair of a
+// rounding boundary (k + 0.5), so that any kernel rounding other than the
+// reference's (a sum regrouped, a weight narrowed, ties not to even) shows.
+TEST(RectifyRows, WideRowsAndSumsAtRoundingBoundariesGiveTheSameBytes) {
+  std::mt19937 rng(1357);
+  int runs = 0;
+  for (int trial = 0; trial < 24; ++trial) {
+    const int widths[] = {513, 1029, 1543, 1100 + trial};
+    Picture pic(widths[trial % 4], 24 + trial % 9, rng);
+    for (int y = 0; y < pic.h; ++y) {
+      std::uint8_t* row = pic.surface.Bitmap->ScanLine(y);
+      for (int x = 0; x < pic.w; ++x) {
+        // Steps of one (blue), two (green) and one every other pixel (red):
+        // halfway between two pixels the sum is then exactly or nearly k + 0.5.
+        row[3 * x] = static_cast<std::uint8_t>((x + 3 * y) & 255);
+        row[3 * x + 1] = static_cast<std::uint8_t>((2 * x + y) & 255);
+        row[3 * x + 2] = static_cast<std::uint8_t>((x / 2 + y / 2) & 255);
+      }
+    }
+    TCameraSolver cam;
+    if (!RandomCamera(cam, pic, rng, trial % 3 == 2)) continue;
+    const int crop = 60 + trial % 41;
+    RecordingUi refUi;
+    refUi.nearest = trial % 4 == 3;  // mostly the blend, whose rounding is at stake
+    auto want = Pane(pic.w, pic.h, pic);
+    try {
+      Rectify({&cam, &pic.surface, want.get(), false, crop, pic.w, pic.h, nullptr, true, 0}, refUi);
+    } catch (const ERectifyError&) {
+      continue;
+    }
+    for (int threads : {1, 2, -1}) {
+      const bool vector = threads > 0;
+      if (vector && !detail::VectorKernelsAvailable()) continue;
+      const bool was = detail::UseVectorKernels(vector);
+      RecordingUi ui;
+      ui.nearest = refUi.nearest;
+      auto got = Pane(pic.w, pic.h, pic);
+      Rectify({&cam, &pic.surface, got.get(), false, crop, pic.w, pic.h, nullptr, false, std::abs(threads)}, ui);
+      detail::UseVectorKernels(was);
+      ASSERT_TRUE(*got->Bitmap == *want->Bitmap) << "trial " << trial << " threads " << std::abs(threads)
+                                                 << (vector ? " vector" : " scalar") << " width " << pic.w;
+    }
+    ++runs;
+  }
+  EXPECT_GT(runs, 16);
+}
+
 TEST(RectifyRows, SamplingSwitchedDuringARunTakesEffectAtTheSameStep) {
   std::mt19937 rng(7);
   Picture pic(120, 90, rng);
