@@ -10,6 +10,7 @@
 // below 1 means faster. Compared paths run alternately, so that a noisy
 // neighbour on a shared machine slows both alike; `load` is the system's
 // one-minute load average when the figure was taken.
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -326,23 +327,59 @@ struct ChildRun {
   long peakKb = 0;
 };
 
-// Runs `work` in a fresh process, as a user's command would run: its own
-// page faults, its own peak memory.
-ChildRun InChild(const std::function<int()>& work) {
+// Runs this program again with `args` (one of the --child jobs below), as
+// a user's command would run: a fresh process with its own page faults.
+// The child reports its own peak resident memory on its standard output:
+// the system's count for a child would include the benchmark's own pages,
+// which the child shares until it starts the job.
+ChildRun InChild(const std::vector<std::string>& args, const std::string& program = "/proc/self/exe") {
   std::fflush(stdout);
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  int out[2];
+  if (pipe(out) != 0) std::exit(1);
   const auto t0 = std::chrono::steady_clock::now();
   const pid_t pid = fork();
-  if (pid == 0) _exit(work());
+  if (pid == 0) {
+    dup2(out[1], 1);
+    // Warnings would only break the table; a failure shows in the exit code.
+    const int quiet = open("/dev/null", O_WRONLY);
+    if (quiet >= 0) dup2(quiet, 2);
+    close(out[0]);
+    close(out[1]);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  std::string said;
+  char buffer[256];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) said.append(buffer, static_cast<std::size_t>(n));
+  close(out[0]);
   int status = 0;
   rusage usage{};
   if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "a benchmark run failed\n");
+    std::fprintf(stderr, "a benchmark run failed: %s\n", args.front().c_str());
     std::exit(1);
   }
   ChildRun r;
   r.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-  r.peakKb = usage.ru_maxrss;
+  // Another program cannot say: the system's count is right for it as long
+  // as the benchmark itself is smaller than the child's peak.
+  r.peakKb = program == "/proc/self/exe" ? std::atol(said.c_str()) : usage.ru_maxrss;
   return r;
+}
+
+// This process's peak resident memory in kB (VmHWM).
+long PeakKb() {
+  std::FILE* f = std::fopen("/proc/self/status", "r");
+  if (f == nullptr) return 0;
+  char line[256];
+  long kb = 0;
+  while (std::fgets(line, sizeof line, f) != nullptr)
+    if (std::strncmp(line, "VmHWM:", 6) == 0) kb = std::atol(line + 6);
+  std::fclose(f);
+  return kb;
 }
 
 // A 20-megapixel JPEG with the kind of content a photo has: smooth shading,
@@ -376,44 +413,24 @@ void RunBatch(const Options& o, int runs) {
   // The corners in photo pixels, as a user marks them.
   std::ostringstream corners;
   corners.imbue(std::locale::classic());
-  double px[4][2];
-  for (int k = 0; k < 4; ++k) {
-    px[k][0] = (kCorners[k][0] + 0.5) * w;
-    px[k][1] = (kCorners[k][1] + 0.5) * h;
-    corners << (k > 0 ? "," : "") << px[k][0] << "," << px[k][1];
-  }
+  for (int k = 0; k < 4; ++k)
+    corners << (k > 0 ? "," : "") << (kCorners[k][0] + 0.5) * w << "," << (kCorners[k][1] + 0.5) * h;
+  // The batch tool itself where it is built beside the benchmark, so that
+  // its peak memory is what a user's run takes; the benchmark's own copy of
+  // the run otherwise (its libraries, OpenCV's among them, add to that).
+  std::error_code ec;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  const std::filesystem::path tool = self.parent_path().parent_path() / "apps" / "rectify" / "planora-rectify";
+  const bool haveTool = !ec && std::filesystem::exists(tool);
   auto runOurs = [&](bool optimize) {
-    return InChild([&] {
-      TBatchOptions b = ParseBatchArguments({"--pixel-corners", corners.str(), in, ours});
-      if (!optimize) {
-        std::ostringstream sink;
-        return planora::RunBatch(b, sink, sink, false);
-      }
-      // The writer with optimised Huffman tables: the same job, the output
-      // written again from the read-back pixels would differ, so the photo
-      // goes through the library directly.
-      TBitmap picture;
-      TPhoto meta = ReadPhoto(in, picture);
-      TWriteOptions wo{95};
-      wo.OptimizeJpegCoding = true;
-      WritePhoto(ours, picture, meta, wo);
-      return 0;
-    });
+    if (optimize) return InChild({"--child-jpeg", in, ours, "optimized"});
+    if (haveTool) return InChild({"--pixel-corners", corners.str(), in, ours}, tool.string());
+    return InChild({"--child-batch", in, ours, corners.str()});
   };
 #ifdef PLANORA_HAVE_OPENCV_IMGCODECS
   const std::string theirs = (dir / "opencv.jpg").string();
-  auto runOpenCv = [&] {
-    return InChild([&] {
-      const cv::Mat photo = cv::imread(in, cv::IMREAD_COLOR);
-      const cv::Point2f from[4] = {{float(px[1][0]), float(px[1][1])}, {float(px[0][0]), float(px[0][1])},
-                                   {float(px[3][0]), float(px[3][1])}, {float(px[2][0]), float(px[2][1])}};
-      const cv::Point2f to[4] = {{0.05f * w, 0.05f * h}, {0.95f * w, 0.05f * h}, {0.95f * w, 0.95f * h},
-                                 {0.05f * w, 0.95f * h}};
-      cv::Mat out;
-      cv::warpPerspective(photo, out, cv::getPerspectiveTransform(from, to), photo.size(), cv::INTER_LINEAR);
-      return cv::imwrite(theirs, out, {cv::IMWRITE_JPEG_QUALITY, 95}) ? 0 : 1;
-    });
-  };
+  const std::string pipeline = (self.parent_path() / "planora-bench-opencv-pipeline").string();
+  auto runOpenCv = [&] { return InChild({in, theirs, corners.str()}, pipeline); };
 #endif
   std::vector<double> oursMs, theirsMs;
   long oursPeak = 0, theirsPeak = 0;
@@ -453,12 +470,7 @@ void RunBatch(const Options& o, int runs) {
   std::uintmax_t plainBytes = 0, optimizedBytes = 0;
   long plainPeak = 0, optimizedPeak = 0;
   for (int i = 0; i < runs; ++i) {
-    ChildRun a = InChild([&] {
-      TBitmap picture;
-      const TPhoto meta = ReadPhoto(in, picture);
-      WritePhoto(ours, picture, meta, TWriteOptions{95});
-      return 0;
-    });
+    ChildRun a = InChild({"--child-jpeg", in, ours, "plain"});
     plainMs.push_back(a.ms);
     plainPeak = std::max(plainPeak, a.peakKb);
     plainBytes = std::filesystem::file_size(ours);
@@ -479,6 +491,28 @@ void RunBatch(const Options& o, int runs) {
                 static_cast<double>(plainBytes) / 1048576, static_cast<double>(optimizedBytes) / 1048576,
                 static_cast<double>(plainPeak) / 1024, static_cast<double>(optimizedPeak) / 1024);
   std::filesystem::remove_all(dir);
+}
+
+// The jobs the batch case runs in processes of their own: argv[2] the
+// photo, argv[3] the output, argv[4] the corners in photo pixels (or for
+// the JPEG job, plain or optimized). Returns the exit code. (OpenCV's
+// pipeline is a program of its own: opencv_pipeline.cpp.)
+int ChildJob(const std::string& job, char** argv) {
+  const std::string in = argv[2], out = argv[3], extra = argv[4];
+  if (job == "--child-batch") {
+    const TBatchOptions b = ParseBatchArguments({"--pixel-corners", extra, in, out});
+    std::ostringstream sink;
+    return planora::RunBatch(b, sink, sink, false);
+  }
+  if (job == "--child-jpeg") {
+    TBitmap picture;
+    const TPhoto meta = ReadPhoto(in, picture);
+    TWriteOptions wo{95};
+    wo.OptimizeJpegCoding = extra == "optimized";
+    WritePhoto(out, picture, meta, wo);
+    return 0;
+  }
+  return 2;
 }
 #endif
 
@@ -550,6 +584,13 @@ void RunWindow(const Options& o, int runs) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef PLANORA_BENCH_BATCH
+  if (argc == 5 && std::strncmp(argv[1], "--child-", 8) == 0) {
+    const int rc = ChildJob(argv[1], argv);
+    std::printf("%ld\n", PeakKb());
+    return rc;
+  }
+#endif
   Options o;
   const char* const kCases[] = {"warp", "pane", "batch", "window", "scaling"};
   for (int i = 1; i < argc; ++i) {

@@ -20,6 +20,7 @@
 
 #if defined(__unix__) || defined(__APPLE__)
 #include <sys/mman.h>
+#include <unistd.h>
 #define PLANORA_MAPPED_PIXELS 1
 #endif
 
@@ -595,7 +596,10 @@ void TBitmap::TPixelMemory::operator()(std::uint8_t* p) const {
 std::unique_ptr<std::uint8_t[], TBitmap::TPixelMemory> TBitmap::AllocatePixels(std::size_t bytes) {
 #ifdef PLANORA_MAPPED_PIXELS
   if (bytes >= kMapFrom) {
-    const std::size_t length = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    // Whole small pages: the last part short of a huge page stays in small
+    // pages rather than taking (and counting) a whole huge one.
+    static const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    const std::size_t length = (bytes + page - 1) / page * page;
     // One huge page more than needed, so that an aligned start exists; the
     // parts before and after it go back at once (nothing was touched yet).
     void* raw = ::mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
