@@ -18,7 +18,16 @@
 #include <new>
 #include <stdexcept>
 
-#if defined(__unix__) || defined(__APPLE__)
+// AddressSanitizer watches heap blocks only: under it every bitmap comes
+// from the heap, so that a read past a bitmap's end is caught at any size.
+#if defined(__SANITIZE_ADDRESS__)
+#define PLANORA_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PLANORA_ASAN 1
+#endif
+#endif
+#if (defined(__unix__) || defined(__APPLE__)) && !defined(PLANORA_ASAN)
 #include <sys/mman.h>
 #include <unistd.h>
 #define PLANORA_MAPPED_PIXELS 1
