@@ -4,7 +4,8 @@
 # the desktop program when there is a display; otherwise (and with `make
 # run-batch`) it rectifies the sample with the batch tool and puts the
 # estimates beside the truth it was rendered from. `make bench`
-# times the resampling and measures the automatic corners and the
+# times the resampling, the whole batch run and the window's opening
+# (against OpenCV where it can) and measures the automatic corners and the
 # known-focal and known-proportion paths on generated photos. `make sanitize` runs the tests with
 # AddressSanitizer and UndefinedBehaviorSanitizer in build-sanitize/.
 # `make windows` cross-builds the Windows plug-in library:
