@@ -157,8 +157,10 @@ TEST(RectifyRows, SameBytesAsThePerPixelPass) {
 // rows of several blocks, with tails that neither width divides, over
 // pictures of smooth ramps in all three channels, where neighbouring pixels
 // differ by one or two and a great many blended sums end within a hair of a
-// rounding boundary (k + 0.5), so that any kernel rounding other than the
-// reference's (a sum regrouped, a weight narrowed, ties not to even) shows.
+// rounding boundary (k + 0.5), so that a kernel whose sums stray from the
+// reference's by a hair (regrouped, or blended in single precision without
+// the reference's arithmetic near a boundary) shows. Exact ties are the
+// random test's above (its axis-parallel markers).
 TEST(RectifyRows, WideRowsAndSumsAtRoundingBoundariesGiveTheSameBytes) {
   std::mt19937 rng(1357);
   int runs = 0;
