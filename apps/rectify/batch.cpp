@@ -350,11 +350,11 @@ void WorldToPixel(const TPlottFlaeche& surface, double x, double y, double& px, 
   py = surface.MaxY - (y - w.YOffset) * w.YScale;
 }
 
-// The object-only output into `photo` (its pixels and size replaced); the
+// The object-only output into `out` (resized), its size into `photo`; the
 // frame returned describes it for the report: output pixels per plane
 // unit, and the corners in output world units (pixels from its centre).
 TRectifyResult DrawObject(const TBatchOptions& o, const TCameraSolver& cam, const TPlottFlaeche& source,
-                          const TBitmap& picture, double aspect, TPhoto& photo) {
+                          const TBitmap& picture, double aspect, TPhoto& photo, TBitmap& out) {
   if (!(aspect > 0) || !std::isfinite(aspect)) {
     throw ECornerError("the proportions of the marked rectangle cannot be worked out; give them with --aspect");
   }
@@ -378,15 +378,10 @@ TRectifyResult DrawObject(const TBatchOptions& o, const TCameraSolver& cam, cons
     throw ECornerError("the object would need an output of " + std::to_string(w) + " x " + std::to_string(h) +
                        " pixels; give a smaller one with --size or --long-side");
   }
-  TBitmap out(static_cast<int>(w), static_cast<int>(h));
+  out.SetSize(static_cast<int>(w), static_cast<int>(h));
   RectifyObject(picture, px, out, o.Nearest, o.Threads);
-
   photo.Width = static_cast<int>(w);
   photo.Height = static_cast<int>(h);
-  const std::size_t rowBytes = static_cast<std::size_t>(w) * 3;
-  photo.Pixels.resize(rowBytes * static_cast<std::size_t>(h));
-  for (int y = 0; y < photo.Height; ++y)
-    std::memcpy(photo.Pixels.data() + static_cast<std::size_t>(y) * rowBytes, out.ScanLine(y), rowBytes);
 
   TRectifyResult frame;
   double s[4], t[4];
@@ -521,9 +516,10 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
 
   TRectifyResult frame;
   if (objectFrame) {
-    frame = DrawObject(o, cam, *source, picture, focal.AspectUsed, photo);
+    TBitmap object;
+    frame = DrawObject(o, cam, *source, picture, focal.AspectUsed, photo, object);
     source.reset();
-    WritePhoto(o.Output, photo, TWriteOptions{o.Quality});
+    WritePhoto(o.Output, object, photo, TWriteOptions{o.Quality});
   } else {
     auto result = PictureSurface(W, H);
     TTerminalUi ui(err, progressBar, o.Nearest);
