@@ -4,7 +4,8 @@
 # the desktop program when there is a display; otherwise (and with `make
 # run-batch`) it rectifies the sample with the batch tool and puts the
 # estimates beside the truth it was rendered from. `make bench`
-# times the resampling and measures the automatic corners and the
+# times the resampling, the whole batch run and the window's opening
+# (against OpenCV where it can) and measures the automatic corners and the
 # known-focal and known-proportion paths on generated photos. `make sanitize` runs the tests with
 # AddressSanitizer and UndefinedBehaviorSanitizer in build-sanitize/.
 # `make windows` cross-builds the Windows plug-in library:
@@ -12,7 +13,7 @@
 # build-windows64/PPlanora.dll (64-bit, from the same sources, for the tests
 # under wine64); `make test` runs their tests too.
 
-PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev pkg-config libjpeg62-turbo-dev libpng-dev libtiff-dev libexiv2-dev libopencv-imgproc-dev qt6-base-dev libqt6gui6 fonts-dejavu-core
+PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev pkg-config libjpeg62-turbo-dev libpng-dev libtiff-dev libexiv2-dev libopencv-imgproc-dev libopencv-imgcodecs-dev qt6-base-dev libqt6gui6 fonts-dejavu-core
 # GIMP and its plug-in library for planora-gimp, and a virtual display for
 # its window's tests, and xdotool to press Ctrl+Z in GIMP's window (the
 # build leaves planora-gimp out without libgimp).

@@ -45,28 +45,47 @@ struct TTargetPlan {
 // scratch stays in the first-level cache.
 constexpr std::int64_t kBlock = 512;
 
+// One block: n target pixels of a row from column col on.
+void ResampleBlock(const TTargetPlan& plan, const TSourceRaster& src, bool nearest, std::int64_t row,
+                   std::int64_t col, std::int64_t n, TScratch& w) {
+  const TKernels& kernels = Kernels();
+  const double t = plan.T[static_cast<std::size_t>(row)];
+  const std::size_t c = static_cast<std::size_t>(col);
+  const TBlock block{plan.A0.data() + c, plan.A1.data() + c, plan.A2.data() + c, n,
+                     t * plan.V0,         t * plan.V1,         t * plan.V2,         plan.Focal};
+  kernels.Project(block, src, w);
+  std::uint8_t* out = plan.Rows[static_cast<std::size_t>(row)] + 3 * c;
+  if (nearest) {
+    kernels.LocateNearest(src, n, w);
+    GatherNearest(src, w, n, out, plan.AndMode);
+  } else {
+    kernels.LocateBilinear(src, n, w);
+    kernels.Blend(src, w, n, out, plan.AndMode);
+  }
+}
+
 // Target pixels [begin, end) in scan order (rows from the top, each from the
-// left), cut into row segments.
+// left), cut into row segments. Each pixel depends on nothing but its own
+// position, so the order is free: whole rows go as a band of blocks, one
+// column of blocks after the other, whose pixels come from a small patch
+// of the picture that stays in the cache. Row by row, each row would sweep
+// a slanting line across the whole picture, and a large picture would be
+// read from memory again for every row.
 void ResampleRange(const TTargetPlan& plan, const TSourceRaster& src, bool nearest, std::int64_t begin,
                    std::int64_t end, TScratch& w) {
-  const TKernels& kernels = Kernels();
   while (begin < end) {
     const std::int64_t row = begin / plan.Width;
     const std::int64_t col = begin % plan.Width;
-    const std::int64_t n = std::min({plan.Width - col, end - begin, kBlock});
-    const double t = plan.T[static_cast<std::size_t>(row)];
-    const std::size_t c = static_cast<std::size_t>(col);
-    const TBlock block{plan.A0.data() + c, plan.A1.data() + c, plan.A2.data() + c, n,
-                       t * plan.V0,         t * plan.V1,         t * plan.V2,         plan.Focal};
-    kernels.Project(block, src, w);
-    std::uint8_t* out = plan.Rows[static_cast<std::size_t>(row)] + 3 * c;
-    if (nearest) {
-      kernels.LocateNearest(src, n, w);
-      GatherNearest(src, w, n, out, plan.AndMode);
-    } else {
-      kernels.LocateBilinear(src, n, w);
-      kernels.Blend(src, w, n, out, plan.AndMode);
+    const std::int64_t rows = (end - begin) / plan.Width;
+    if (col == 0 && rows >= 2) {
+      for (std::int64_t c = 0; c < plan.Width; c += kBlock)
+        for (std::int64_t r = row; r < row + rows; ++r)
+          ResampleBlock(plan, src, nearest, r, c, std::min(kBlock, plan.Width - c), w);
+      begin += rows * plan.Width;
+      continue;
     }
+    const std::int64_t n = std::min({plan.Width - col, end - begin, kBlock});
+    ResampleBlock(plan, src, nearest, row, col, n, w);
     begin += n;
   }
 }

@@ -12,9 +12,26 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <stdexcept>
+
+// AddressSanitizer watches heap blocks only: under it every bitmap comes
+// from the heap, so that a read past a bitmap's end is caught at any size.
+#if defined(__SANITIZE_ADDRESS__)
+#define PLANORA_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PLANORA_ASAN 1
+#endif
+#endif
+#if (defined(__unix__) || defined(__APPLE__)) && !defined(PLANORA_ASAN)
+#include <sys/mman.h>
+#include <unistd.h>
+#define PLANORA_MAPPED_PIXELS 1
+#endif
 
 namespace planora {
 
@@ -506,6 +523,10 @@ void TCanvas::StretchDraw(const TRect& dest, const TBitmap& source) {
           static_cast<std::size_t>(nearest(x - dest.Left, sw, dw)) * kBytesPerPixel;
 
     const std::size_t rowBytes = column.size() * kBytesPerPixel;
+    // At the source's own width every destination pixel takes the source
+    // pixel of its own column (2 d + 1) * s / (2 s) = d: a row is one copy.
+    // That is how a picture reaches a full-size surface.
+    const bool sameWidth = dw == sw;
     i64 previousSource = -1;
     const std::uint8_t* previousRow = nullptr;
     for (i64 y = ya; y < yb; ++y) {
@@ -514,6 +535,8 @@ void TCanvas::StretchDraw(const TRect& dest, const TBitmap& source) {
       if (sy == previousSource) {
         // An enlarged row repeats the one just built.
         std::memcpy(out, previousRow, rowBytes);
+      } else if (sameWidth) {
+        std::memcpy(out, src->ScanLine(static_cast<int>(sy)) + column[0], rowBytes);
       } else {
         const std::uint8_t* in = src->ScanLine(static_cast<int>(sy));
         std::uint8_t* o = out;
@@ -555,9 +578,63 @@ void TCanvas::CopyRect(const TRect& dest, const TCanvas& source, const TRect& so
 
 // ---------------------------------------------------------------- TBitmap
 
-TBitmap::TBitmap() : canvas_(*this) {}
+#ifdef PLANORA_MAPPED_PIXELS
+namespace {
+// A photo's bitmap is tens of megabytes, written once in full right after
+// it is made. Zeroing it first would be a pass over all of it for nothing,
+// and every 4 KB page's first write is a trap into the kernel: a 20-megapixel
+// bitmap takes 15 000 of them. Such bitmaps get a mapping of their own,
+// which the system hands out already zeroed, aligned to 2 MB and marked for
+// transparent huge pages where the system offers them on request: then the
+// same bitmap costs about 30 faults.
+constexpr std::size_t kMapFrom = std::size_t{1} << 20;
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+}  // namespace
+#endif
 
-TBitmap::TBitmap(int width, int height) : canvas_(*this) { SetSize(width, height); }
+void TBitmap::TPixelMemory::operator()(std::uint8_t* p) const {
+#ifdef PLANORA_MAPPED_PIXELS
+  if (Mapped != 0) {
+    ::munmap(p, Mapped);
+    return;
+  }
+#endif
+  std::free(p);
+}
+
+std::unique_ptr<std::uint8_t[], TBitmap::TPixelMemory> TBitmap::AllocatePixels(std::size_t bytes) {
+#ifdef PLANORA_MAPPED_PIXELS
+  if (bytes >= kMapFrom) {
+    // Whole small pages: the last part short of a huge page stays in small
+    // pages rather than taking (and counting) a whole huge one.
+    static const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    const std::size_t length = (bytes + page - 1) / page * page;
+    // One huge page more than needed, so that an aligned start exists; the
+    // parts before and after it go back at once (nothing was touched yet).
+    void* raw = ::mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) throw std::bad_alloc();
+    auto* base = static_cast<std::uint8_t*>(raw);
+    const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(base);
+    std::uint8_t* start = base + ((kHugePage - at % kHugePage) % kHugePage);
+    if (start > base) ::munmap(base, static_cast<std::size_t>(start - base));
+    const std::size_t tail = static_cast<std::size_t>(base + length + kHugePage - (start + length));
+    if (tail > 0) ::munmap(start + length, tail);
+#ifdef MADV_HUGEPAGE
+    // Only advice: where huge pages are off or exhausted, small ones serve.
+    ::madvise(start, length, MADV_HUGEPAGE);
+#endif
+    return std::unique_ptr<std::uint8_t[], TPixelMemory>(start, TPixelMemory{length});
+  }
+#endif
+  // calloc, not new + fill: the allocator knows when its memory is zero already.
+  auto* p = static_cast<std::uint8_t*>(std::calloc(bytes, 1));
+  if (p == nullptr) throw std::bad_alloc();
+  return std::unique_ptr<std::uint8_t[], TPixelMemory>(p, TPixelMemory{0});
+}
+
+TBitmap::TBitmap() : data_(AllocatePixels(kTrailingBytes)), canvas_(*this) {}
+
+TBitmap::TBitmap(int width, int height) : TBitmap() { SetSize(width, height); }
 
 void TBitmap::SetSize(int w, int h) {
   w = std::max(w, 0);
@@ -566,11 +643,11 @@ void TBitmap::SetSize(int w, int h) {
   // Rows are padded to whole 32-bit words, as device-independent bitmaps are.
   const i64 stride = (i64{w} * kBytesPerPixel + 3) / 4 * 4;
   if (stride > std::numeric_limits<int>::max()) throw std::length_error("bitmap too wide");
-  std::vector<std::uint8_t> data(static_cast<std::size_t>(stride) * static_cast<std::size_t>(h) + kTrailingBytes, 0);
+  auto data = AllocatePixels(static_cast<std::size_t>(stride) * static_cast<std::size_t>(h) + kTrailingBytes);
   const std::size_t keepBytes = static_cast<std::size_t>(std::min(w, width_)) * kBytesPerPixel;
   const int keepRows = std::min(h, height_);
   for (int y = 0; y < keepRows && keepBytes > 0; ++y)
-    std::memcpy(data.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride), ScanLine(y),
+    std::memcpy(data.get() + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride), ScanLine(y),
                 keepBytes);
   data_.swap(data);
   width_ = w;
@@ -598,10 +675,21 @@ void TBitmap::Fill(TColor c) {
 
 void TBitmap::Assign(const TBitmap& other) {
   if (&other == this) return;
+  const std::size_t bytes =
+      static_cast<std::size_t>(other.stride_) * static_cast<std::size_t>(other.height_) + kTrailingBytes;
+  auto data = AllocatePixels(bytes);
+  std::memcpy(data.get(), other.data_.get(), bytes);
+  data_.swap(data);
   width_ = other.width_;
   height_ = other.height_;
   stride_ = other.stride_;
-  data_ = other.data_;
+}
+
+void TBitmap::Swap(TBitmap& other) {
+  std::swap(width_, other.width_);
+  std::swap(height_, other.height_);
+  std::swap(stride_, other.stride_);
+  data_.swap(other.data_);
 }
 
 bool operator==(const TBitmap& a, const TBitmap& b) {

@@ -3,8 +3,10 @@
 // nearest-pixel stretch and plain rectangle copies.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -159,14 +161,16 @@ class TBitmap {
   int BytesPerRow() const { return stride_; }
   static constexpr int BitsPerPixel = 24;
   // Address of row y (0 = top). The address stays valid while the size does not change.
-  std::uint8_t* ScanLine(int y) { return data_.data() + static_cast<std::size_t>(y) * stride_; }
-  const std::uint8_t* ScanLine(int y) const { return data_.data() + static_cast<std::size_t>(y) * stride_; }
+  std::uint8_t* ScanLine(int y) { return data_.get() + static_cast<std::size_t>(y) * stride_; }
+  const std::uint8_t* ScanLine(int y) const { return data_.get() + static_cast<std::size_t>(y) * stride_; }
 
   TColor Pixel(int x, int y) const;  // no range check beyond debug asserts
   void SetPixel(int x, int y, TColor c);
   void Fill(TColor c);
   // Copies size and pixels of another bitmap.
   void Assign(const TBitmap& other);
+  // Exchanges size and pixels with another bitmap (each keeps its canvas).
+  void Swap(TBitmap& other);
 
   TCanvas& Canvas() { return canvas_; }
   const TCanvas& Canvas() const { return canvas_; }
@@ -177,7 +181,15 @@ class TBitmap {
   int width_ = 0;
   int height_ = 0;
   int stride_ = 0;
-  std::vector<std::uint8_t> data_;
+  // Zeroed pixel memory (see AllocatePixels in graphics.cpp); the deleter
+  // knows how it was obtained.
+  struct TPixelMemory {
+    std::size_t Mapped = 0;  // bytes of a mapping of its own; 0: from the heap
+    void operator()(std::uint8_t* p) const;
+  };
+  std::unique_ptr<std::uint8_t[], TPixelMemory> data_;
+  // Fresh zeroed storage for `bytes` bytes, nothing copied into it.
+  static std::unique_ptr<std::uint8_t[], TPixelMemory> AllocatePixels(std::size_t bytes);
   TCanvas canvas_;
 };
 

@@ -64,6 +64,15 @@ class TPlottFlaeche : public TObject {
 
   // ---- binding, windows, pictures, plot file
   void InitOffscreen(std::int32_t Width, std::int32_t Height);
+  // As InitOffscreen, for a surface whose every pixel the caller writes next
+  // (a resampling target, a picture drawn full size): the white fill, which
+  // that would overwrite in full, is left out, and the pixels are black
+  // until written.
+  void InitOffscreenToOverwrite(std::int32_t Width, std::int32_t Height);
+  // An off-screen surface over a picture that already holds its pixels: the
+  // surface InitOffscreen and DrawPictureFullSize(*Picture) make, without a
+  // second full-size copy of the picture. The surface owns it now.
+  void InitOffscreen(std::unique_ptr<TBitmap> Picture);
   void AttachPaintBox(TPaintBox* Box, const std::string& PlotFileName);
   void Clear();
   void SetOption(int N, bool Value);  // N 1..10, else ERangeError
@@ -166,6 +175,10 @@ class TPlottFlaeche : public TObject {
   // No marker any more, and the next one starts with nothing picked up.
   void ForgetMarker();
   void ResizeAndResetWindows(std::int32_t Width, std::int32_t Height);
+  // InitOffscreen with or without the white fill of Clear.
+  void BindOffscreen(std::int32_t Width, std::int32_t Height, bool Fill);
+  // What Clear does besides the fill: the plot state's reset.
+  void ClearState();
 };
 
 }  // namespace planora

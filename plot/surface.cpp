@@ -81,7 +81,30 @@ void TPlottFlaeche::WritePlotLine(const std::string& line) {
   if (!PlotFile) throw EInOutError("Cannot write plot file \"" + PlotFileName + "\"");
 }
 
-void TPlottFlaeche::InitOffscreen(std::int32_t Width, std::int32_t Height) {
+namespace {
+
+void WhiteBrushAndPen(TCanvas& canvas) {
+  canvas.Brush.Color = clWhite;
+  canvas.Brush.Style = bsSolid;
+  canvas.Pen.Color = clWhite;
+}
+
+}  // namespace
+
+void TPlottFlaeche::InitOffscreen(std::int32_t Width, std::int32_t Height) { BindOffscreen(Width, Height, true); }
+
+void TPlottFlaeche::InitOffscreenToOverwrite(std::int32_t Width, std::int32_t Height) {
+  BindOffscreen(Width, Height, false);
+}
+
+void TPlottFlaeche::InitOffscreen(std::unique_ptr<TBitmap> Picture) {
+  if (!Picture || Picture->Width() <= 0 || Picture->Height() <= 0) throw EZeroDivide();
+  // The bitmap comes first, so that sizing it below keeps what it holds.
+  Bitmap = std::move(Picture);
+  BindOffscreen(Bitmap->Width(), Bitmap->Height(), false);
+}
+
+void TPlottFlaeche::BindOffscreen(std::int32_t Width, std::int32_t Height, bool Fill) {
   // A plot file belongs to a paint-box binding; a new binding abandons it
   // (no trailer: that is written by EndPlot only).
   if (PlotFile.is_open()) PlotFile.close();
@@ -93,7 +116,13 @@ void TPlottFlaeche::InitOffscreen(std::int32_t Width, std::int32_t Height) {
   ResizeAndResetWindows(Width, Height);
   // Off-screen nobody looks at the paint box, so screen copies stay off.
   for (int n = 1; n <= 10; ++n) SetOption(n, n == NoScreenUpdate);
-  Clear();
+  if (Fill) {
+    Clear();
+  } else {
+    // The canvas is left as the fill would leave it.
+    WhiteBrushAndPen(Bitmap->Canvas());
+    ClearState();
+  }
 
   PlotFileOpen = false;
   CurrentPenStyle = -9999;
@@ -161,9 +190,7 @@ void TPlottFlaeche::Clear() {
 
   TCanvas& canvas = Bitmap->Canvas();
   TCanvasLock lock(canvas);
-  canvas.Brush.Color = clWhite;
-  canvas.Brush.Style = bsSolid;
-  canvas.Pen.Color = clWhite;
+  WhiteBrushAndPen(canvas);
   // Right and bottom edges are exclusive: column MaxX and row MaxY keep what
   // they had, as they always have on this surface.
   canvas.Rectangle(0, 0, MaxX, MaxY);
@@ -172,7 +199,10 @@ void TPlottFlaeche::Clear() {
     const TRect client{0, 0, PaintBox->ClientWidth(), PaintBox->ClientHeight()};
     PaintBox->Canvas().CopyRect(client, canvas, client);
   }
+  ClearState();
+}
 
+void TPlottFlaeche::ClearState() {
   DirtyLeft = 100000;
   DirtyRight = -1;
   DirtyBottom = -1;

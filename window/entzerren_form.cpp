@@ -155,8 +155,10 @@ void TFEntzerren::FormShow(TObject* /*Sender*/) {
   ShowHostText("", true);
   ImageWidth = HostImageWidth();
   ImageHeight = HostImageHeight();
-  SourceSurface->InitOffscreen(ImageWidth, ImageHeight);
-  ResultSurface->InitOffscreen(ImageWidth, ImageHeight);
+  // Both get the whole picture below: a white fill first would be a pass
+  // over twice the picture for nothing.
+  SourceSurface->InitOffscreenToOverwrite(ImageWidth, ImageHeight);
+  ResultSurface->InitOffscreenToOverwrite(ImageWidth, ImageHeight);
   LayoutSecondPass(Avail, PaneW, PaneAspect);
   PictureSurface->AttachPaintBox(PaintBox1, "");
   PreviewSurface->AttachPaintBox(PaintBox2, "");
@@ -168,6 +170,8 @@ void TFEntzerren::FormShow(TObject* /*Sender*/) {
   pictureFetched_ = true;
   PictureHash = Fingerprint(*PictureBitmap);
   PictureSurface->DrawPicture(*PictureBitmap);
+  // The left pane shows the picture now, not after the full-size copies.
+  Application->ProcessMessages();
   // The full-size surfaces hold every pixel of the picture.
   SourceSurface->DrawPictureFullSize(*PictureBitmap);
   ResultSurface->DrawPictureFullSize(*PictureBitmap);

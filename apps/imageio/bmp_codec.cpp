@@ -46,7 +46,7 @@ struct TChannel {
 
 }  // namespace
 
-TPhoto DecodeBmp(const std::string& path, TInput& input, const TReadLimits& limits) {
+TPhoto DecodeBmp(const std::string& path, TInput& input, const TReadLimits& limits, TBitmap* into) {
   // Enough for every header kind this reads and the masks behind a 40-byte one.
   std::uint8_t b[kFileHeader + kInfoHeader + 12] = {};
   std::size_t size = 0;
@@ -122,14 +122,15 @@ TPhoto DecodeBmp(const std::string& path, TInput& input, const TReadLimits& limi
   };
 
   TPhoto photo;
-  AllocatePixels(photo, static_cast<int>(width), static_cast<int>(height));
+  TRaster raster{photo, into};
+  AllocatePixels(raster, static_cast<int>(width), static_cast<int>(height));
   std::vector<std::uint8_t> row(static_cast<std::size_t>(stride));
   // Rows go in as stored, so memory follows the data; a bottom-up file is
   // turned over at the end.
   for (std::int64_t stored = 0; stored < height; ++stored) {
     readBytes(row.data(), static_cast<std::size_t>(stored + 1 < height ? stride : used));
     const std::uint8_t* in = row.data();
-    std::uint8_t* out = PixelRow(photo, static_cast<int>(stored));
+    std::uint8_t* out = PixelRow(raster, static_cast<int>(stored));
     if (bits == 24) {
       std::memcpy(out, in, static_cast<std::size_t>(width) * 3);
     } else if (!bitFields) {
@@ -146,14 +147,13 @@ TPhoto DecodeBmp(const std::string& path, TInput& input, const TReadLimits& limi
   if (!topDown) {
     const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
     for (std::int64_t y = 0; y < height / 2; ++y)
-      std::swap_ranges(photo.Pixels.begin() + static_cast<std::ptrdiff_t>(y * rowBytes),
-                       photo.Pixels.begin() + static_cast<std::ptrdiff_t>((y + 1) * rowBytes),
-                       photo.Pixels.begin() + static_cast<std::ptrdiff_t>((height - 1 - y) * rowBytes));
+      std::swap_ranges(PixelRow(raster, static_cast<int>(y)), PixelRow(raster, static_cast<int>(y)) + rowBytes,
+                       PixelRow(raster, static_cast<int>(height - 1 - y)));
   }
   return photo;
 }
 
-void EncodeBmp(const std::string& path, std::FILE* file, const TPhoto& photo) {
+void EncodeBmp(const std::string& path, std::FILE* file, const TImage& photo) {
   const std::uint64_t stride = (static_cast<std::uint64_t>(photo.Width) * 3 + 3) / 4 * 4;
   const std::uint64_t imageSize = stride * static_cast<std::uint64_t>(photo.Height);
   const std::uint64_t fileSize = kFileHeader + kInfoHeader + imageSize;
@@ -178,7 +178,7 @@ void EncodeBmp(const std::string& path, std::FILE* file, const TPhoto& photo) {
   std::vector<std::uint8_t> row(stride, 0);
   const std::size_t used = static_cast<std::size_t>(photo.Width) * 3;
   for (int y = photo.Height - 1; y >= 0; --y) {
-    std::memcpy(row.data(), photo.Pixels.data() + y * used, used);
+    std::memcpy(row.data(), photo.Row(y), used);
     if (std::fwrite(row.data(), 1, row.size(), file) != row.size()) return;
   }
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "apps/imageio/imageio.h"
+#include "platform/graphics.h"
 
 namespace planora::imageio {
 
@@ -23,14 +24,35 @@ using TBytes = std::vector<std::uint8_t>;
 // decoder calls it on the header's numbers before it allocates pixels.
 void CheckSize(const std::string& path, std::int64_t width, std::int64_t height, const TReadLimits& limits);
 
+// Where a decoder puts its rows: the photo's own Pixels, or, when Into is
+// set, straight into the rows of that bitmap (the photo then keeps its size
+// and metadata only), so that a picture on its way to a surface is not
+// copied from one full-size buffer into another.
+struct TRaster {
+  TPhoto& Photo;
+  TBitmap* Into = nullptr;
+};
+
 // Sets the photo's size after CheckSize has passed. Memory is only reserved
 // here; rows are committed as they arrive (PixelRow), so a file that
-// declares a huge picture and holds little costs about what it holds.
-void AllocatePixels(TPhoto& photo, int width, int height);
-// Row y of the photo, its memory committed (with all rows above it).
-std::uint8_t* PixelRow(TPhoto& photo, int y);
+// declares a huge picture and holds little costs about what it holds (a
+// big bitmap's pages, too, are only taken when written).
+void AllocatePixels(TRaster& raster, int width, int height);
+// Row y of the picture, its memory committed (with all rows above it).
+std::uint8_t* PixelRow(TRaster& raster, int y);
 // Commits the rest of the rows: when a decoder is done, every row exists.
-void CompletePixels(TPhoto& photo);
+void CompletePixels(TRaster& raster);
+
+// Rows to encode, from a photo's pixels or a bitmap's padded rows, and the
+// metadata that goes with them.
+struct TImage {
+  int Width, Height;
+  const std::uint8_t* Base;
+  std::size_t Stride;
+  const TBytes& Exif;
+  const TBytes& Icc;
+  const std::uint8_t* Row(int y) const { return Base + static_cast<std::size_t>(y) * Stride; }
+};
 
 // The open photo file, read once and in order whatever it is (a regular
 // file, a pipe, a FIFO), through a read-ahead buffer. The decoders pull
@@ -77,25 +99,27 @@ class TInput {
 // Keeps an ICC profile only when it describes RGB data (see TPhoto::Icc).
 bool IsRgbProfile(const std::uint8_t* data, std::size_t size);
 
-// Row y of the photo (B, G, R) in the order the file formats store: R, G, B.
-void RgbRow(const TPhoto& photo, int y, std::uint8_t* out);
+// Row y of the picture (B, G, R) in the order the file formats store: R, G, B.
+void RgbRow(const TImage& image, int y, std::uint8_t* out);
 
-// The decoders read from the open file. TIFF is read where libtiff asks,
+// The decoders read from the open file and put the rows where `into`
+// says (see TRaster; nullptr: into the photo). TIFF is read where libtiff asks,
 // so only from a regular file, and its own Orientation tag plays the part
 // that the EXIF tag plays elsewhere, so it is handed back separately.
-TPhoto DecodeJpeg(const std::string& path, TInput& input, const TReadLimits& limits);
-TPhoto DecodePng(const std::string& path, TInput& input, const TReadLimits& limits);
-TPhoto DecodeTiff(const std::string& path, TInput& input, const TReadLimits& limits, int& orientation);
-TPhoto DecodeBmp(const std::string& path, TInput& input, const TReadLimits& limits);
-TPhoto DecodeNetpbm(const std::string& path, TInput& input, const TReadLimits& limits);
+TPhoto DecodeJpeg(const std::string& path, TInput& input, const TReadLimits& limits, TBitmap* into);
+TPhoto DecodePng(const std::string& path, TInput& input, const TReadLimits& limits, TBitmap* into);
+TPhoto DecodeTiff(const std::string& path, TInput& input, const TReadLimits& limits, int& orientation,
+                  TBitmap* into);
+TPhoto DecodeBmp(const std::string& path, TInput& input, const TReadLimits& limits, TBitmap* into);
+TPhoto DecodeNetpbm(const std::string& path, TInput& input, const TReadLimits& limits, TBitmap* into);
 
 // The encoders write to an open temporary file; `path` is the target, for
 // messages. They throw through FailWrite. EncodeTiff works on the descriptor
 // because libtiff seeks and keeps its own buffers; it leaves fd open.
-void EncodeJpeg(const std::string& path, std::FILE* file, const TPhoto& photo, int quality);
-void EncodePng(const std::string& path, std::FILE* file, const TPhoto& photo);
-void EncodeTiff(const std::string& path, int fd, const TPhoto& photo);
-void EncodeBmp(const std::string& path, std::FILE* file, const TPhoto& photo);
-void EncodePpm(const std::string& path, std::FILE* file, const TPhoto& photo);
+void EncodeJpeg(const std::string& path, std::FILE* file, const TImage& photo, const TWriteOptions& options);
+void EncodePng(const std::string& path, std::FILE* file, const TImage& photo);
+void EncodeTiff(const std::string& path, int fd, const TImage& photo);
+void EncodeBmp(const std::string& path, std::FILE* file, const TImage& photo);
+void EncodePpm(const std::string& path, std::FILE* file, const TImage& photo);
 
 }  // namespace planora::imageio

@@ -50,14 +50,23 @@ void CheckSize(const std::string& path, std::int64_t width, std::int64_t height,
     FailRead(path, "is " + size + ", more than this program handles (" + LimitText(limits.MaxPixels) + ")");
 }
 
-void AllocatePixels(TPhoto& photo, int width, int height) {
+void AllocatePixels(TRaster& raster, int width, int height) {
+  TPhoto& photo = raster.Photo;
   photo.Width = width;
   photo.Height = height;
   photo.Pixels.clear();
+  if (raster.Into != nullptr) {
+    // Fresh memory: a bitmap's new pixels are taken only when written.
+    raster.Into->SetSize(0, 0);
+    raster.Into->SetSize(width, height);
+    return;
+  }
   photo.Pixels.reserve(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
 }
 
-std::uint8_t* PixelRow(TPhoto& photo, int y) {
+std::uint8_t* PixelRow(TRaster& raster, int y) {
+  if (raster.Into != nullptr) return raster.Into->ScanLine(y);
+  TPhoto& photo = raster.Photo;
   const std::size_t stride = static_cast<std::size_t>(photo.Width) * 3;
   const std::size_t needed = (static_cast<std::size_t>(y) + 1) * stride;
   // Within the reserved capacity: no reallocation, the rows stay where they are.
@@ -65,8 +74,8 @@ std::uint8_t* PixelRow(TPhoto& photo, int y) {
   return photo.Pixels.data() + static_cast<std::size_t>(y) * stride;
 }
 
-void CompletePixels(TPhoto& photo) {
-  if (photo.Height > 0) PixelRow(photo, photo.Height - 1);
+void CompletePixels(TRaster& raster) {
+  if (raster.Photo.Height > 0) PixelRow(raster, raster.Photo.Height - 1);
 }
 
 namespace {
@@ -149,9 +158,9 @@ const std::uint8_t* TInput::Peek(std::size_t& n) {
   return buffer_.data() + begin_;
 }
 
-void RgbRow(const TPhoto& photo, int y, std::uint8_t* out) {
-  const std::size_t stride = static_cast<std::size_t>(photo.Width) * 3;
-  const std::uint8_t* in = photo.Pixels.data() + static_cast<std::size_t>(y) * stride;
+void RgbRow(const TImage& image, int y, std::uint8_t* out) {
+  const std::size_t stride = static_cast<std::size_t>(image.Width) * 3;
+  const std::uint8_t* in = image.Row(y);
   for (std::size_t i = 0; i < stride; i += 3) {
     out[i] = in[i + 2];
     out[i + 1] = in[i + 1];
@@ -173,9 +182,10 @@ namespace {
 // 2 mirrored, 3 upside down, 4 flipped, 5 transposed, 6 to be turned 90°
 // clockwise, 7 transversed, 8 to be turned 90° counter-clockwise. Each shown
 // pixel (x, y) takes the stored pixel (x0 + xx*x + xy*y, y0 + yx*x + yy*y).
-void ApplyOrientation(TPhoto& photo, int orientation) {
-  if (orientation < 2 || orientation > 8) return;
-  const std::int64_t w = photo.Width, h = photo.Height;
+// The stored picture is w x h pixels at src (rows srcStride bytes apart),
+// the shown one goes to dst (rows dstStride apart).
+void Orient(const std::uint8_t* src, std::int64_t srcStride, std::int64_t w, std::int64_t h, int orientation,
+            std::uint8_t* dst, std::int64_t dstStride) {
   const bool swap = orientation >= 5;
   const std::int64_t outW = swap ? h : w, outH = swap ? w : h;
   std::int64_t x0 = 0, y0 = 0, xx = 0, xy = 0, yx = 0, yy = 0;
@@ -188,28 +198,48 @@ void ApplyOrientation(TPhoto& photo, int orientation) {
     case 7: x0 = w - 1, y0 = h - 1, xy = -1, yx = -1; break;
     case 8: x0 = w - 1, xy = -1, yx = 1; break;
   }
-  TBytes out(photo.Pixels.size());
-  const std::uint8_t* src = photo.Pixels.data();
   // Square tiles keep the column-wise reads of a quarter turn in cache.
   constexpr std::int64_t kTile = 64;
   for (std::int64_t ty = 0; ty < outH; ty += kTile) {
     for (std::int64_t tx = 0; tx < outW; tx += kTile) {
       const std::int64_t yEnd = std::min(outH, ty + kTile), xEnd = std::min(outW, tx + kTile);
       for (std::int64_t y = ty; y < yEnd; ++y) {
-        std::uint8_t* dst = out.data() + (y * outW + tx) * 3;
-        for (std::int64_t x = tx; x < xEnd; ++x, dst += 3) {
+        std::uint8_t* out = dst + y * dstStride + tx * 3;
+        for (std::int64_t x = tx; x < xEnd; ++x, out += 3) {
           const std::int64_t sx = x0 + xx * x + xy * y, sy = y0 + yx * x + yy * y;
-          const std::uint8_t* p = src + (sy * w + sx) * 3;
-          dst[0] = p[0];
-          dst[1] = p[1];
-          dst[2] = p[2];
+          const std::uint8_t* p = src + sy * srcStride + sx * 3;
+          out[0] = p[0];
+          out[1] = p[1];
+          out[2] = p[2];
         }
       }
     }
   }
+}
+
+bool Turns(int orientation) { return orientation >= 2 && orientation <= 8; }
+
+void ApplyOrientation(TPhoto& photo, int orientation) {
+  if (!Turns(orientation)) return;
+  const std::int64_t w = photo.Width, h = photo.Height;
+  const std::int64_t outW = orientation >= 5 ? h : w, outH = orientation >= 5 ? w : h;
+  TBytes out(photo.Pixels.size());
+  Orient(photo.Pixels.data(), w * 3, w, h, orientation, out.data(), outW * 3);
   photo.Pixels = std::move(out);
   photo.Width = static_cast<int>(outW);
   photo.Height = static_cast<int>(outH);
+}
+
+void ApplyOrientation(TPhoto& photo, TBitmap& bitmap, int orientation) {
+  if (!Turns(orientation)) return;
+  TBitmap stored;
+  stored.Swap(bitmap);
+  const bool swap = orientation >= 5;
+  bitmap.SetSize(swap ? stored.Height() : stored.Width(), swap ? stored.Width() : stored.Height());
+  Orient(stored.ScanLine(0), stored.BytesPerRow(), stored.Width(), stored.Height(), orientation, bitmap.ScanLine(0),
+         bitmap.BytesPerRow());
+  photo.Width = bitmap.Width();
+  photo.Height = bitmap.Height();
 }
 
 // ---------------------------------------------------------------------------
@@ -240,8 +270,10 @@ struct TFdCloser {
 }  // namespace
 }  // namespace imageio
 
-TPhoto ReadPhoto(const std::string& path, const TReadLimits& limits) {
-  using namespace imageio;
+namespace imageio {
+namespace {
+
+TPhoto Read(const std::string& path, const TReadLimits& limits, TBitmap* into) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     const int error = errno;
@@ -262,11 +294,11 @@ TPhoto ReadPhoto(const std::string& path, const TReadLimits& limits) {
   TPhoto photo;
   int orientation = 1;
   switch (Sniff(head, n)) {
-    case TFormat::Jpeg: photo = DecodeJpeg(path, input, limits); break;
-    case TFormat::Png: photo = DecodePng(path, input, limits); break;
-    case TFormat::Bmp: photo = DecodeBmp(path, input, limits); break;
-    case TFormat::Netpbm: photo = DecodeNetpbm(path, input, limits); break;
-    case TFormat::Tiff: photo = DecodeTiff(path, input, limits, orientation); break;
+    case TFormat::Jpeg: photo = DecodeJpeg(path, input, limits, into); break;
+    case TFormat::Png: photo = DecodePng(path, input, limits, into); break;
+    case TFormat::Bmp: photo = DecodeBmp(path, input, limits, into); break;
+    case TFormat::Netpbm: photo = DecodeNetpbm(path, input, limits, into); break;
+    case TFormat::Tiff: photo = DecodeTiff(path, input, limits, orientation, into); break;
     case TFormat::PlainNetpbm:
       FailRead(path, "is a plain-text PPM/PGM; only the binary kinds (P6, P5) are supported");
     case TFormat::Unknown:
@@ -281,8 +313,21 @@ TPhoto ReadPhoto(const std::string& path, const TReadLimits& limits) {
       ResetExifOrientation(photo.Exif);
     }
   }
-  ApplyOrientation(photo, orientation);
+  if (into != nullptr) {
+    ApplyOrientation(photo, *into, orientation);
+  } else {
+    ApplyOrientation(photo, orientation);
+  }
   return photo;
+}
+
+}  // namespace
+}  // namespace imageio
+
+TPhoto ReadPhoto(const std::string& path, const TReadLimits& limits) { return imageio::Read(path, limits, nullptr); }
+
+TPhoto ReadPhoto(const std::string& path, TBitmap& bitmap, const TReadLimits& limits) {
+  return imageio::Read(path, limits, &bitmap);
 }
 
 namespace imageio {
@@ -336,14 +381,12 @@ void EncodeThroughStream(const std::string& path, int fd, Encode encode) {
 }  // namespace
 }  // namespace imageio
 
-void WritePhoto(const std::string& path, const TPhoto& photo, const TWriteOptions& options) {
-  using namespace imageio;
+namespace imageio {
+namespace {
+
+void Write(const std::string& path, const TImage& photo, const TWriteOptions& options) {
   TOutFormat format{};
   if (!FormatFromName(path, format)) FailWrite(path, "unknown output format, use .jpg, .png, .tif, .bmp or .ppm");
-  if (photo.Width <= 0 || photo.Height <= 0 ||
-      photo.Pixels.size() != static_cast<std::size_t>(photo.Width) * static_cast<std::size_t>(photo.Height) * 3)
-    FailWrite(path, "the photo is empty or its pixels do not match its size of " + std::to_string(photo.Width) +
-                        " x " + std::to_string(photo.Height));
   if (format == TOutFormat::Jpeg && (options.JpegQuality < 1 || options.JpegQuality > 100))
     FailWrite(path, "JPEG quality " + std::to_string(options.JpegQuality) + " is outside 1..100");
 
@@ -351,7 +394,7 @@ void WritePhoto(const std::string& path, const TPhoto& photo, const TWriteOption
   const int fd = file.Descriptor();
   switch (format) {
     case TOutFormat::Jpeg:
-      EncodeThroughStream(path, fd, [&](std::FILE* f) { EncodeJpeg(path, f, photo, options.JpegQuality); });
+      EncodeThroughStream(path, fd, [&](std::FILE* f) { EncodeJpeg(path, f, photo, options); });
       break;
     case TOutFormat::Png:
       EncodeThroughStream(path, fd, [&](std::FILE* f) { EncodePng(path, f, photo); });
@@ -369,6 +412,32 @@ void WritePhoto(const std::string& path, const TPhoto& photo, const TWriteOption
       break;
   }
   file.Commit();
+}
+
+}  // namespace
+}  // namespace imageio
+
+void WritePhoto(const std::string& path, const TPhoto& photo, const TWriteOptions& options) {
+  using namespace imageio;
+  TOutFormat format{};
+  if (!FormatFromName(path, format)) FailWrite(path, "unknown output format, use .jpg, .png, .tif, .bmp or .ppm");
+  if (photo.Width <= 0 || photo.Height <= 0 ||
+      photo.Pixels.size() != static_cast<std::size_t>(photo.Width) * static_cast<std::size_t>(photo.Height) * 3)
+    FailWrite(path, "the photo is empty or its pixels do not match its size of " + std::to_string(photo.Width) +
+                        " x " + std::to_string(photo.Height));
+  Write(path, TImage{photo.Width, photo.Height, photo.Pixels.data(), static_cast<std::size_t>(photo.Width) * 3,
+                     photo.Exif, photo.Icc},
+        options);
+}
+
+void WritePhoto(const std::string& path, const TBitmap& bitmap, const TPhoto& metadata, const TWriteOptions& options) {
+  using namespace imageio;
+  TOutFormat format{};
+  if (!FormatFromName(path, format)) FailWrite(path, "unknown output format, use .jpg, .png, .tif, .bmp or .ppm");
+  if (bitmap.Width() <= 0 || bitmap.Height() <= 0) FailWrite(path, "the picture is empty");
+  Write(path, TImage{bitmap.Width(), bitmap.Height(), bitmap.ScanLine(0), static_cast<std::size_t>(bitmap.BytesPerRow()),
+                     metadata.Exif, metadata.Icc},
+        options);
 }
 
 std::string PhotoTargetProblem(const std::string& path) {

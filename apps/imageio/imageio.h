@@ -18,6 +18,8 @@
 
 namespace planora {
 
+class TBitmap;
+
 struct TPhoto {
   int Width = 0;
   int Height = 0;
@@ -42,6 +44,10 @@ struct TReadLimits {
 
 struct TWriteOptions {
   int JpegQuality = 95;  // 1..100, used for JPEG only
+  // Huffman tables fitted to the picture: the same pixels in a JPEG file
+  // about a tenth smaller, for a second pass over the picture and memory
+  // for all its coefficients (about 5 bytes a pixel at quality 90 and up).
+  bool OptimizeJpegCoding = false;
 };
 
 // Reads a JPEG, PNG, TIFF, BMP (24/32-bit uncompressed), PPM (P6) or PGM (P5)
@@ -51,12 +57,24 @@ struct TWriteOptions {
 // photos come out with three equal channels; 16-bit samples are rounded to 8.
 TPhoto ReadPhoto(const std::string& path, const TReadLimits& limits = {});
 
+// The same, with the pixels put straight into `bitmap` (resized to the
+// photo; its old pixels are gone) instead of into the photo, which comes
+// back with its size and metadata and no Pixels. For a picture whose next
+// stop is a bitmap this saves a full-size buffer and a copy of it.
+TPhoto ReadPhoto(const std::string& path, TBitmap& bitmap, const TReadLimits& limits = {});
+
 // Writes the photo in the format its extension names (.jpg/.jpeg, .png,
 // .tif/.tiff, .bmp, .ppm, in any case). EXIF and ICC go into JPEG and PNG;
 // TIFF gets the ICC profile only. The file is written by the rule of
 // platform/atomicfile.h: a failure leaves the target as it was and no
 // half-written file behind; a device or FIFO is written into, not replaced.
 void WritePhoto(const std::string& path, const TPhoto& photo, const TWriteOptions& options = {});
+
+// The same for the pixels of a bitmap, with the metadata of `metadata`
+// (its EXIF and ICC profile; its size and Pixels are not looked at):
+// encoded from the bitmap's rows, without a copy of the picture.
+void WritePhoto(const std::string& path, const TBitmap& bitmap, const TPhoto& metadata,
+                const TWriteOptions& options = {});
 
 // Why a photo cannot be written to path, in words (its name has no known
 // format, its folder is missing, it is read-only, a folder, a link of

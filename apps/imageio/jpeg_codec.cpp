@@ -135,7 +135,8 @@ void SkipInput(j_decompress_ptr cinfo, long count) {
 void TermSource(j_decompress_ptr) {}
 
 bool RunDecode(jpeg_decompress_struct& cinfo, TJpegError& err, jpeg_progress_mgr* progress, TJpegSource& source,
-               TPhoto& photo, const std::string& path, const TReadLimits& limits) {
+               TRaster& raster, const std::string& path, const TReadLimits& limits) {
+  TPhoto& photo = raster.Photo;
   if (setjmp(err.Jump)) return false;
   jpeg_create_decompress(&cinfo);
   cinfo.progress = progress;
@@ -173,14 +174,14 @@ bool RunDecode(jpeg_decompress_struct& cinfo, TJpegError& err, jpeg_progress_mgr
   cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
   jpeg_start_decompress(&cinfo);
   const int width = static_cast<int>(cinfo.output_width);
-  AllocatePixels(photo, width, static_cast<int>(cinfo.output_height));
+  AllocatePixels(raster, width, static_cast<int>(cinfo.output_height));
   JSAMPARRAY cmykRow = nullptr;
   if (cmyk) {
     cmykRow = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
                                          static_cast<JDIMENSION>(width) * 4, 1);
   }
   while (cinfo.output_scanline < cinfo.output_height) {
-    std::uint8_t* out = PixelRow(photo, static_cast<int>(cinfo.output_scanline));
+    std::uint8_t* out = PixelRow(raster, static_cast<int>(cinfo.output_scanline));
     if (!cmyk) {
       JSAMPROW row = out;
       jpeg_read_scanlines(&cinfo, &row, 1);
@@ -207,7 +208,9 @@ bool RunDecode(jpeg_decompress_struct& cinfo, TJpegError& err, jpeg_progress_mgr
 // itself (2 bytes) and the "Exif\0\0" header.
 constexpr std::size_t kMaxExifSize = 65535 - 2 - kExifHeaderSize;
 
-bool RunEncode(jpeg_compress_struct& cinfo, TJpegError& err, std::FILE* file, const TPhoto& photo, int quality) {
+bool RunEncode(jpeg_compress_struct& cinfo, TJpegError& err, std::FILE* file, const TImage& photo,
+               const TWriteOptions& options) {
+  const int quality = options.JpegQuality;
   if (setjmp(err.Jump)) return false;
   jpeg_create_compress(&cinfo);
   jpeg_stdio_dest(&cinfo, file);
@@ -217,7 +220,11 @@ bool RunEncode(jpeg_compress_struct& cinfo, TJpegError& err, std::FILE* file, co
   cinfo.in_color_space = JCS_EXT_BGR;
   jpeg_set_defaults(&cinfo);
   jpeg_set_quality(&cinfo, quality, TRUE);
-  cinfo.optimize_coding = TRUE;
+  // Optimal Huffman tables need a first pass over all the picture's
+  // coefficients, held in memory meanwhile: at 20 megapixels that is over
+  // 100 MB and a second or so, for a file about a tenth smaller with the
+  // same pixels. Hence off unless asked for.
+  cinfo.optimize_coding = options.OptimizeJpegCoding ? TRUE : FALSE;
   // At high quality the halved colour resolution of 4:2:0 is the largest
   // loss left, visible on the coloured edges a corrected poster is full of.
   if (quality >= 90) {
@@ -240,10 +247,9 @@ bool RunEncode(jpeg_compress_struct& cinfo, TJpegError& err, std::FILE* file, co
   }
   if (!photo.Icc.empty())
     jpeg_write_icc_profile(&cinfo, photo.Icc.data(), static_cast<unsigned int>(photo.Icc.size()));
-  const std::size_t stride = static_cast<std::size_t>(photo.Width) * 3;
   while (cinfo.next_scanline < cinfo.image_height) {
     // libjpeg's row type is not const, but it only reads input rows.
-    JSAMPROW row = const_cast<std::uint8_t*>(photo.Pixels.data()) + cinfo.next_scanline * stride;
+    JSAMPROW row = const_cast<std::uint8_t*>(photo.Row(static_cast<int>(cinfo.next_scanline)));
     jpeg_write_scanlines(&cinfo, &row, 1);
   }
   jpeg_finish_compress(&cinfo);
@@ -252,7 +258,7 @@ bool RunEncode(jpeg_compress_struct& cinfo, TJpegError& err, std::FILE* file, co
 
 }  // namespace
 
-TPhoto DecodeJpeg(const std::string& path, TInput& input, const TReadLimits& limits) {
+TPhoto DecodeJpeg(const std::string& path, TInput& input, const TReadLimits& limits, TBitmap* into) {
   jpeg_decompress_struct cinfo{};
   TJpegError err;
   InitErrorManager(err);
@@ -265,20 +271,21 @@ TPhoto DecodeJpeg(const std::string& path, TInput& input, const TReadLimits& lim
   source->Input = &input;
   source->EndSeen = false;
   TPhoto photo;
+  TRaster raster{photo, into};
   TScanCounter counter{};
   counter.Pub.progress_monitor = CountScans;
-  if (!RunDecode(cinfo, err, &counter.Pub, *source, photo, path, limits)) {
+  if (!RunDecode(cinfo, err, &counter.Pub, *source, raster, path, limits)) {
     if (counter.TooMany)
       FailRead(path, "is refused: it has more than " + std::to_string(kMaxScans) +
                          " progressive scans, far more than any photo needs");
     if (!input.Error().empty()) FailRead(path, input.Error());
     FailRead(path, std::string("is damaged or truncated (") + err.Message + ")");
   }
-  CompletePixels(photo);
+  CompletePixels(raster);
   return photo;
 }
 
-void EncodeJpeg(const std::string& path, std::FILE* file, const TPhoto& photo, int quality) {
+void EncodeJpeg(const std::string& path, std::FILE* file, const TImage& photo, const TWriteOptions& options) {
   jpeg_compress_struct cinfo{};
   TJpegError err;
   InitErrorManager(err);
@@ -287,7 +294,7 @@ void EncodeJpeg(const std::string& path, std::FILE* file, const TPhoto& photo, i
     jpeg_compress_struct& Info;
     ~TGuard() { jpeg_destroy_compress(&Info); }
   } guard{cinfo};
-  if (!RunEncode(cinfo, err, file, photo, quality)) {
+  if (!RunEncode(cinfo, err, file, photo, options)) {
     if (err.Pub.msg_code == JERR_FILE_WRITE && err.Errno != 0) FailWrite(path, WriteErrorText(err.Errno));
     FailWrite(path, err.Message);
   }

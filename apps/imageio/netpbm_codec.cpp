@@ -40,7 +40,7 @@ bool ReadNumber(TInput& input, std::int64_t& value) {
 
 }  // namespace
 
-TPhoto DecodeNetpbm(const std::string& path, TInput& input, const TReadLimits& limits) {
+TPhoto DecodeNetpbm(const std::string& path, TInput& input, const TReadLimits& limits, TBitmap* into) {
   std::uint8_t magic[2];
   if (!input.ReadExactly(magic, 2)) FailRead(path, "is damaged or truncated (incomplete PPM/PGM header)");
   const bool colour = magic[1] == '6';
@@ -63,7 +63,8 @@ TPhoto DecodeNetpbm(const std::string& path, TInput& input, const TReadLimits& l
   input.AllowFor(width, height, static_cast<std::int64_t>(channels * sampleBytes));
 
   TPhoto photo;
-  AllocatePixels(photo, static_cast<int>(width), static_cast<int>(height));
+  TRaster raster{photo, into};
+  AllocatePixels(raster, static_cast<int>(width), static_cast<int>(height));
   const std::uint32_t max = static_cast<std::uint32_t>(maxval);
   std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * channels * sampleBytes);
   for (int y = 0; y < static_cast<int>(height); ++y) {
@@ -77,7 +78,7 @@ TPhoto DecodeNetpbm(const std::string& path, TInput& input, const TReadLimits& l
       if (v > max) v = max;  // out-of-range samples are clipped rather than wrapped
       return static_cast<std::uint8_t>((v * 255 + max / 2) / max);
     };
-    std::uint8_t* out = PixelRow(photo, y);
+    std::uint8_t* out = PixelRow(raster, y);
     for (std::int64_t x = 0; x < width; ++x, out += 3) {
       if (colour) {
         out[2] = next();
@@ -91,7 +92,7 @@ TPhoto DecodeNetpbm(const std::string& path, TInput& input, const TReadLimits& l
   return photo;
 }
 
-void EncodePpm(const std::string&, std::FILE* file, const TPhoto& photo) {
+void EncodePpm(const std::string&, std::FILE* file, const TImage& photo) {
   if (std::fprintf(file, "P6\n%d %d\n255\n", photo.Width, photo.Height) < 0) return;  // the caller sees ferror
   const std::size_t stride = static_cast<std::size_t>(photo.Width) * 3;
   std::vector<std::uint8_t> row(stride);

@@ -71,8 +71,9 @@ void CompositeRow(const std::uint8_t* bgra, std::uint8_t* bgr, int width) {
   }
 }
 
-bool RunDecode(png_structp png, png_infop info, TPhoto& photo, TBytes& scratch, const std::string& path,
+bool RunDecode(png_structp png, png_infop info, TRaster& raster, TBytes& scratch, const std::string& path,
                const TReadLimits& limits) {
+  TPhoto& photo = raster.Photo;
   if (setjmp(png_jmpbuf(png))) return false;
   // libpng's own limit (a million pixels a side) would refuse large photos
   // with a message of its own; TReadLimits is the one that counts.
@@ -94,26 +95,25 @@ bool RunDecode(png_structp png, png_infop info, TPhoto& photo, TBytes& scratch, 
   if (channels != 3 && channels != 4) png_error(png, "unexpected channel count");
 
   const int w = static_cast<int>(width), h = static_cast<int>(height);
-  AllocatePixels(photo, w, h);
-  const std::size_t stride = static_cast<std::size_t>(w) * 3;
+  AllocatePixels(raster, w, h);
   if (channels == 3) {
     // Rows are committed as the first pass reaches them.
     for (int pass = 0; pass < passes; ++pass)
-      for (int y = 0; y < h; ++y) png_read_row(png, PixelRow(photo, y), nullptr);
+      for (int y = 0; y < h; ++y) png_read_row(png, PixelRow(raster, y), nullptr);
   } else if (passes == 1) {
     scratch.resize(static_cast<std::size_t>(w) * 4);
     for (int y = 0; y < h; ++y) {
       png_read_row(png, scratch.data(), nullptr);
-      CompositeRow(scratch.data(), PixelRow(photo, y), w);
+      CompositeRow(scratch.data(), PixelRow(raster, y), w);
     }
   } else {
-    CompletePixels(photo);
+    CompletePixels(raster);
     // Interlaced passes each fill part of every row, so all rows are needed.
     scratch.resize(static_cast<std::size_t>(w) * h * 4);
     for (int pass = 0; pass < passes; ++pass)
       for (int y = 0; y < h; ++y) png_read_row(png, scratch.data() + static_cast<std::size_t>(y) * w * 4, nullptr);
     for (int y = 0; y < h; ++y)
-      CompositeRow(scratch.data() + static_cast<std::size_t>(y) * w * 4, photo.Pixels.data() + y * stride, w);
+      CompositeRow(scratch.data() + static_cast<std::size_t>(y) * w * 4, PixelRow(raster, y), w);
   }
   // eXIf may come after the image data.
   png_read_end(png, info);
@@ -130,7 +130,7 @@ bool RunDecode(png_structp png, png_infop info, TPhoto& photo, TBytes& scratch, 
   return true;
 }
 
-bool RunEncode(png_structp png, png_infop info, const TPhoto& photo) {
+bool RunEncode(png_structp png, png_infop info, const TImage& photo) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_write_fn(png, nullptr, PngWrite, PngFlush);
   png_set_IHDR(png, info, static_cast<png_uint_32>(photo.Width), static_cast<png_uint_32>(photo.Height), 8,
@@ -147,15 +147,15 @@ bool RunEncode(png_structp png, png_infop info, const TPhoto& photo) {
                    const_cast<png_bytep>(photo.Exif.data()));
   png_write_info(png, info);
   png_set_bgr(png);
-  const std::size_t stride = static_cast<std::size_t>(photo.Width) * 3;
-  for (int y = 0; y < photo.Height; ++y) png_write_row(png, photo.Pixels.data() + y * stride);
+  // libpng's row type is not const, but it only reads rows it writes.
+  for (int y = 0; y < photo.Height; ++y) png_write_row(png, const_cast<std::uint8_t*>(photo.Row(y)));
   png_write_end(png, info);
   return true;
 }
 
 }  // namespace
 
-TPhoto DecodePng(const std::string& path, TInput& input, const TReadLimits& limits) {
+TPhoto DecodePng(const std::string& path, TInput& input, const TReadLimits& limits, TBitmap* into) {
   // The size is checked straight from IHDR, which must come first, so that a
   // file cut off right after it still gets the message about its size.
   std::size_t n = 24;
@@ -180,16 +180,17 @@ TPhoto DecodePng(const std::string& path, TInput& input, const TReadLimits& limi
   if (info == nullptr) FailRead(path, "cannot be read: out of memory");
   png_set_read_fn(png, nullptr, PngRead);
   TPhoto photo;
+  TRaster raster{photo, into};
   TBytes scratch;
-  if (!RunDecode(png, info, photo, scratch, path, limits)) {
+  if (!RunDecode(png, info, raster, scratch, path, limits)) {
     if (!input.Error().empty()) FailRead(path, input.Error());
     FailRead(path, std::string("is damaged or truncated (") + state.Message + ")");
   }
-  CompletePixels(photo);
+  CompletePixels(raster);
   return photo;
 }
 
-void EncodePng(const std::string& path, std::FILE* file, const TPhoto& photo) {
+void EncodePng(const std::string& path, std::FILE* file, const TImage& photo) {
   TPngState state;
   state.File = file;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, PngError, PngWarning);

@@ -115,7 +115,8 @@ constexpr std::size_t kBandBytes = 16 << 20;
 
 }  // namespace
 
-TPhoto DecodeTiff(const std::string& path, TInput& input, const TReadLimits& limits, int& orientation) {
+TPhoto DecodeTiff(const std::string& path, TInput& input, const TReadLimits& limits, int& orientation,
+                  TBitmap* into) {
   // libtiff jumps about in the file; a pipe cannot do that.
   if (!input.Regular())
     FailRead(path, "is a TIFF in a pipe or FIFO; TIFF is read only from a regular file (save it to one first)");
@@ -140,6 +141,7 @@ TPhoto DecodeTiff(const std::string& path, TInput& input, const TReadLimits& lim
   orientation = tagOrientation >= 1 && tagOrientation <= 8 ? tagOrientation : ORIENTATION_TOPLEFT;
 
   TPhoto photo;
+  TRaster target{photo, into};
   std::uint32_t iccSize = 0;
   void* icc = nullptr;
   if (TIFFGetField(tif.get(), TIFFTAG_ICCPROFILE, &iccSize, &icc) &&
@@ -166,7 +168,7 @@ TPhoto DecodeTiff(const std::string& path, TInput& input, const TReadLimits& lim
   if (band == 0 || band > maxBand) band = maxBand;
   band = std::min(band, height);
 
-  AllocatePixels(photo, static_cast<int>(width), static_cast<int>(height));
+  AllocatePixels(target, static_cast<int>(width), static_cast<int>(height));
   std::vector<std::uint32_t> raster;
   for (std::uint32_t row = 0; row < height; row += band) {
     const std::uint32_t rows = std::min(band, height - row);
@@ -182,7 +184,7 @@ TPhoto DecodeTiff(const std::string& path, TInput& input, const TReadLimits& lim
     }
     const std::uint32_t* in = raster.data();
     for (std::uint32_t r = 0; r < rows; ++r) {
-      std::uint8_t* out = PixelRow(photo, static_cast<int>(row + r));
+      std::uint8_t* out = PixelRow(target, static_cast<int>(row + r));
       for (std::uint32_t x = 0; x < width; ++x, ++in, out += 3) {
         const std::uint32_t abgr = *in;
         // The reader hands out premultiplied alpha, so "over white" adds the
@@ -197,7 +199,7 @@ TPhoto DecodeTiff(const std::string& path, TInput& input, const TReadLimits& lim
   return photo;
 }
 
-void EncodeTiff(const std::string& path, int fd, const TPhoto& photo) {
+void EncodeTiff(const std::string& path, int fd, const TImage& photo) {
   TTiffState state;
   auto options = MakeOptions(state);
   if (!options) FailWrite(path, "out of memory");

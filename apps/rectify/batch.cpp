@@ -18,7 +18,6 @@
 
 #include "apps/imageio/imageio.h"
 #include "apps/imageio/metadata.h"
-#include "apps/imageio/photo_bitmap.h"
 #include "apps/rectify/report.h"
 #include "detect/detect.h"
 #include "engine/camera.h"
@@ -281,11 +280,11 @@ void WorldToPixel(const TPlottFlaeche& surface, double x, double y, double& px, 
   py = surface.MaxY - (y - w.YOffset) * w.YScale;
 }
 
-// The object-only output into `photo` (its pixels and size replaced); the
+// The object-only output into `out` (resized), its size into `photo`; the
 // frame returned describes it for the report: output pixels per plane
 // unit, and the corners in output world units (pixels from its centre).
 TRectifyResult DrawObject(const TBatchOptions& o, const TCameraSolver& cam, const TPlottFlaeche& source,
-                          const TBitmap& picture, double aspect, TPhoto& photo) {
+                          const TBitmap& picture, double aspect, TPhoto& photo, TBitmap& out) {
   if (!(aspect > 0) || !std::isfinite(aspect)) {
     throw ECornerError("the proportions of the marked rectangle cannot be worked out; give them with --aspect");
   }
@@ -309,10 +308,10 @@ TRectifyResult DrawObject(const TBatchOptions& o, const TCameraSolver& cam, cons
     throw ECornerError("the object would need an output of " + std::to_string(w) + " x " + std::to_string(h) +
                        " pixels; give a smaller one with --size or --long-side");
   }
-  TBitmap out(static_cast<int>(w), static_cast<int>(h));
+  out.SetSize(static_cast<int>(w), static_cast<int>(h));
   RectifyObject(picture, px, out, o.Nearest, o.Threads);
-
-  SetPhotoPixels(photo, out);
+  photo.Width = static_cast<int>(w);
+  photo.Height = static_cast<int>(h);
 
   TRectifyResult frame;
   double s[4], t[4];
@@ -326,9 +325,15 @@ TRectifyResult DrawObject(const TBatchOptions& o, const TCameraSolver& cam, cons
   return frame;
 }
 
-std::unique_ptr<TPlottFlaeche> PictureSurface(int w, int h) {
+// Over the decoded picture, or (without one) blank for the resampling,
+// which writes every pixel.
+std::unique_ptr<TPlottFlaeche> PictureSurface(int w, int h, std::unique_ptr<TBitmap> picture = nullptr) {
   auto s = std::make_unique<TPlottFlaeche>();
-  s->InitOffscreen(w, h);
+  if (picture) {
+    s->InitOffscreen(std::move(picture));
+  } else {
+    s->InitOffscreenToOverwrite(w, h);
+  }
   DefinePictureWindow(*s, w, h);
   return s;
 }
@@ -394,27 +399,26 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
     err << "planora-rectify: note: --quality applies to JPEG output only; \"" << o.Output
         << "\" is written without it\n";
   }
-  TPhoto photo = ReadPhoto(o.Input);
+  // Decoded straight into the 24-bit bitmap a host hands over; the photo
+  // keeps the size and metadata.
+  auto decoded = std::make_unique<TBitmap>();
+  TPhoto photo = ReadPhoto(o.Input, *decoded);
   const int W = photo.Width, H = photo.Height;
   if (W < 2 || H < 2) {
     throw EInOutError("\"" + o.Input + "\" is " + std::to_string(W) + " x " + std::to_string(H) +
                       " pixels; a photo to rectify needs at least 2 x 2");
   }
-  // At most two full-size pixel buffers live at any time: each is let go
-  // as soon as the next one holds the picture.
-  auto picture = PhotoBitmap(photo);
-  std::vector<std::uint8_t>().swap(photo.Pixels);
-  // Drawn exactly as the rectification window draws it, so that the same
-  // corners give the same pixels here and there.
-  auto source = PictureSurface(W, H);
-  source->DrawPictureFullSize(*picture);
+  // At most two full-size pixel buffers live at any time. The source
+  // surface holds the picture as the rectification window's full-size copy
+  // does, so that the same corners give the same pixels here and there.
+  auto source = PictureSurface(W, H, std::move(decoded));
+  const TBitmap& picture = *source->Bitmap;
 
   double corners[4][2];
   int crop = 90;
   double confidence = std::nan("");
-  ResolveCorners(o, *source, *picture, corners, crop, confidence, err);
+  ResolveCorners(o, *source, picture, corners, crop, confidence, err);
   const bool objectFrame = o.Frame == "object";
-  if (!objectFrame) picture.reset();
 
   TCameraSolver cam;
   cam.SetCorners(corners[0][0], corners[0][1], corners[1][0], corners[1][1], corners[2][0], corners[2][1],
@@ -451,9 +455,10 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
 
   TRectifyResult frame;
   if (objectFrame) {
-    frame = DrawObject(o, cam, *source, *picture, focal.AspectUsed, photo);
-    picture.reset();
+    TBitmap object;
+    frame = DrawObject(o, cam, *source, picture, focal.AspectUsed, photo, object);
     source.reset();
+    WritePhoto(o.Output, object, photo, TWriteOptions{o.Quality});
   } else {
     auto result = PictureSurface(W, H);
     TTerminalUi ui(err, progressBar, o.Nearest, o.Progress);
@@ -463,12 +468,9 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
     } catch (const ERectifyError& e) {
       throw ECornerError(e.Message());
     }
-    source.reset();  // the result and the photo to write are all that is needed now
-
-    SetPhotoPixels(photo, *result->Bitmap);
-    result.reset();
+    source.reset();  // the result is all that is needed now
+    WritePhoto(o.Output, *result->Bitmap, photo, TWriteOptions{o.Quality});
   }
-  WritePhoto(o.Output, photo, TWriteOptions{o.Quality});
 
   if (!o.Report.empty()) {
     TReport r;
