@@ -29,7 +29,7 @@ set(PLANORA_LAYERS
   "tools             : planora_scene       : apps/imageio plugin apps/planora"
   "resources         :                     : plugin"
   "fuzz              :                     : apps/rectify"
-  "bench             :                     : apps/rectify apps/planora tools"
+  "bench             :                     : apps/rectify apps/planora tools window platform/headless"
   "tests/support     : planora_test_support : engine platform/headless"
   # Each test folder: the layer it tests first (its detail headers are open
   # to it), then what the tests use besides.
