@@ -5,18 +5,17 @@
 // choice.
 #include <gtest/gtest.h>
 #include <png.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "apps/imageio/imageio.h"
 #include "platform/graphics.h"
 #include "platform/sysutils.h"
+#include "tests/support/temp_dir.h"
 
 namespace planora {
 namespace {
@@ -26,18 +25,9 @@ using TBytes = std::vector<std::uint8_t>;
 
 class BitmapIoTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/planora_bitmap_io_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-  static TBytes Get(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return TBytes(std::istreambuf_iterator<char>(in), {});
-  }
-  std::string dir_;
+  std::string Path(const std::string& name) const { return dir_.Path(name); }
+  static TBytes Get(const std::string& path) { return test::ReadByteVector(path); }
+  test::TTempDir dir_{"planora_bitmap_io"};
 };
 
 TPhoto Noise(int w, int h, std::uint32_t state = 99) {
@@ -182,7 +172,7 @@ TEST_F(BitmapIoTest, ADamagedFileIntoABitmapIsAnInOutError) {
   WritePhoto(Path("whole.jpg"), Noise(200, 150));
   TBytes bytes = Get(Path("whole.jpg"));
   bytes.resize(bytes.size() / 2);
-  std::ofstream(Path("cut.jpg"), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  test::WriteBytes(Path("cut.jpg"), bytes);
   TBitmap bitmap;
   EXPECT_THROW(ReadPhoto(Path("cut.jpg"), bitmap), EInOutError);
   EXPECT_THROW(ReadPhoto(Path("missing.png"), bitmap), EInOutError);
