@@ -30,6 +30,14 @@ TCameraSetUp SetUpCamera(TCameraSolver& camera, std::int32_t imageWidth, std::in
   return r;
 }
 
+TCameraSetUp SetUpCamera(TCameraSolver& camera, std::int32_t imageWidth, std::int32_t imageHeight,
+                         const double corners[4][2], const TFocalKnowledge& known, TFocalChoice& focal) {
+  camera.SetCorners(corners[0][0], corners[0][1], corners[1][0], corners[1][1], corners[2][0], corners[2][1],
+                    corners[3][0], corners[3][1]);
+  return SetUpCamera(camera, imageWidth, imageHeight,
+                     [&](TCameraSolver& c) { focal = ChooseFocalRatio(c, corners, known); });
+}
+
 double OrientedAspect(double aspect, double measured) {
   if (!std::isfinite(measured)) return aspect;
   return (aspect >= 1.0) == (measured >= 1.0) ? aspect : 1.0 / aspect;

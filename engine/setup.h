@@ -84,4 +84,11 @@ double OrientedAspect(double aspect, double measured);
 // them.
 TFocalChoice ChooseFocalRatio(TCameraSolver& camera, const double corners[4][2], const TFocalKnowledge& known);
 
+// The whole set-up of a run that knows more than the corners (the batch
+// tool, the desktop view): the corners a..d (world units) into the camera,
+// then SetUpCamera with ChooseFocalRatio as its middle step, whose choice
+// goes to `focal` (left as it was when the corners are unusable).
+TCameraSetUp SetUpCamera(TCameraSolver& camera, std::int32_t imageWidth, std::int32_t imageHeight,
+                         const double corners[4][2], const TFocalKnowledge& known, TFocalChoice& focal);
+
 }  // namespace planora

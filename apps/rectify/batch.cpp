@@ -420,9 +420,6 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
   ResolveCorners(o, *source, picture, corners, crop, confidence, err);
   const bool objectFrame = o.Frame == "object";
 
-  TCameraSolver cam;
-  cam.SetCorners(corners[0][0], corners[0][1], corners[1][0], corners[1][1], corners[2][0], corners[2][1],
-                 corners[3][0], corners[3][1]);
   // The window's steps; a known focal length or known proportions are
   // brought in before the frame is judged.
   const std::optional<double> exif = ExifFocalRatio(photo.Exif, W, H);
@@ -432,9 +429,9 @@ int Run(const TBatchOptions& o, std::ostream& out, std::ostream& err, bool progr
   known.ExifRatio = exif;
   known.Aspect = o.Aspect;
   known.AspectNamed = o.AspectNamed;
+  TCameraSolver cam;
   TFocalChoice focal;
-  const TCameraSetUp setUp =
-      SetUpCamera(cam, W, H, [&](TCameraSolver& c) { focal = ChooseFocalRatio(c, corners, known); });
+  const TCameraSetUp setUp = SetUpCamera(cam, W, H, corners, known, focal);
   if (!setUp.Solved) {
     throw ECornerError("the four corners do not outline a usable quadrilateral (three of them in a line, or two "
                        "too close together); move them apart onto the corners of the rectangle");

@@ -109,12 +109,9 @@ TEST(CameraSetUp, KnownFocalLengthOrProportionsDecideWhereTheCornersCannot) {
   // kLevelTilt: the corners fix no focal length. Each piece of knowledge in
   // its order of precedence.
   auto run = [](const double (&q)[8], const TFocalKnowledge& known, TCameraSolver& cam) {
-    Set(cam, q);
     const double corners[4][2] = {{q[0], q[1]}, {q[2], q[3]}, {q[4], q[5]}, {q[6], q[7]}};
     TFocalChoice choice;
-    EXPECT_TRUE(SetUpCamera(cam, 4000, 3000, [&](TCameraSolver& c) {
-                  choice = ChooseFocalRatio(c, corners, known);
-                }).Ready());
+    EXPECT_TRUE(SetUpCamera(cam, 4000, 3000, corners, known, choice).Ready());
     return choice;
   };
   TCameraSolver cam;

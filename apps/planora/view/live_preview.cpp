@@ -151,18 +151,15 @@ TPreviewResult RenderPreview(const TPreviewSource& source, const double pixelCor
     }
   }
 
-  TCameraSolver cam;
-  cam.SetCorners(corners[0][0], corners[0][1], corners[1][0], corners[1][1], corners[2][0], corners[2][1],
-                 corners[3][0], corners[3][1]);
   TFocalKnowledge known;
   known.FocalRatio = settings.KnownFocalRatio;
   known.ExifRatio = settings.ExifFocalRatio;
   known.Aspect = settings.Aspect;
   known.AspectNamed = settings.AspectNamed;
+  // The batch tool's set-up, so that the preview shows what Export writes.
+  TCameraSolver cam;
   TFocalChoice focal;
-  // The batch tool's choice of the focal length, between the window's steps.
-  const TCameraSetUp setUp =
-      SetUpCamera(cam, W, H, [&](TCameraSolver& c) { focal = ChooseFocalRatio(c, corners, known); });
+  const TCameraSetUp setUp = SetUpCamera(cam, W, H, corners, known, focal);
   if (!setUp.Solved) {
     r.Problem = "The corners do not outline a usable shape (three in a line, or two too close).";
     return r;
