@@ -48,11 +48,17 @@ until [ -s "$work/after.pnm" ]; do
   sleep 1; waited=$((waited + 1))
 done
 sleep 1  # the saver closes its file after writing the last byte
-window=$(xdotool search --onlyvisible --name 'poster' | head -1)
+window=$(timeout 30 xdotool search --onlyvisible --name 'poster' | head -1)
 if [ -z "$window" ]; then echo "no image window of GIMP's on the display"; exit 1; fi
-xdotool windowfocus --sync "$window"
-xdotool key --clearmodifiers ctrl+z
-sleep 2  # the undo is handled in GIMP's own main loop
+timeout 30 xdotool windowfocus --sync "$window" || { echo "GIMP's image window did not take the focus"; exit 1; }
+timeout 30 xdotool key --clearmodifiers ctrl+z
+# The undo is handled in GIMP's own main loop; the window's title names the
+# image's mode, grey again once the whole run is taken back. A second step
+# left on the stack keeps it RGB, and the comparison below says so.
+waited=0
+until timeout 10 xdotool getwindowname "$window" | grep -qi grayscale || [ $waited -ge 60 ]; do
+  sleep 1; waited=$((waited + 1))
+done
 touch "$work/undone"
 waited=0
 while kill -0 "$gimp_pid" 2>/dev/null && [ $waited -lt 120 ]; do sleep 1; waited=$((waited + 1)); done
