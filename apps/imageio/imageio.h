@@ -50,6 +50,10 @@ struct TWriteOptions {
   bool OptimizeJpegCoding = false;
 };
 
+// The formats ReadPhoto reads, as an open dialog's filter.
+inline constexpr const char* PhotoOpenFilter =
+    "Photos (*.jpg *.jpeg *.png *.tif *.tiff *.bmp *.ppm *.pgm);;All files (*)";
+
 // Reads a JPEG, PNG, TIFF, BMP (24/32-bit uncompressed), PPM (P6) or PGM (P5)
 // photo. The format is recognised from the file's first bytes, never from its
 // name. Alpha is composited over white, because a transparent area has to

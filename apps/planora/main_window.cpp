@@ -120,8 +120,7 @@ void TMainWindow::ShowPhoto(const TPhoto& photo) { view_->SetImage(ToImage(photo
 
 void TMainWindow::ChooseAndOpen() {
   const QString path = QFileDialog::getOpenFileName(this, "Open a photo", QFileInfo(photoPath_).absolutePath(),
-                                                    "Photos (*.jpg *.jpeg *.png *.tif *.tiff *.bmp *.ppm *.pgm);;"
-                                                    "All files (*)");
+                                                    PhotoOpenFilter);
   if (!path.isEmpty()) OpenPhotoAsked(path);
 }
 

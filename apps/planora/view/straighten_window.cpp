@@ -413,8 +413,7 @@ void TStraightenWindow::ShowError(const QString& text) {
 
 void TStraightenWindow::ChooseAndOpen() {
   const QString path = QFileDialog::getOpenFileName(this, "Open a photo", QFileInfo(photoPath_).absolutePath(),
-                                                    "Photos (*.jpg *.jpeg *.png *.tif *.tiff *.bmp *.ppm *.pgm);;"
-                                                    "All files (*)");
+                                                    PhotoOpenFilter);
   if (!path.isEmpty()) OpenPhotoAsked(path);
 }
 
