@@ -11,6 +11,13 @@
 #else
 #define PLANORA_VECTOR_KERNELS 0
 #endif
+// The AVX-512 ones stay out of Windows builds: there the compiler cannot be
+// trusted to align the stack for spilled 64-byte registers.
+#if PLANORA_VECTOR_KERNELS && !defined(_WIN32)
+#define PLANORA_AVX512_KERNELS 1
+#else
+#define PLANORA_AVX512_KERNELS 0
+#endif
 
 #include <atomic>
 #include <cmath>
@@ -21,8 +28,10 @@ namespace planora::detail {
 
 void TScratch::Resize(std::size_t n) {
   for (auto* v : {&Fx, &Fy, &W1, &W2, &W3, &W4}) v->resize(n);
+  for (auto* v : {&V1, &V2, &V3, &V4}) v->resize(n);
   Col.resize(n);
   Row.resize(n);
+  At.resize(n);
 }
 
 namespace {
@@ -46,6 +55,16 @@ inline void Store(std::uint8_t* out, std::uint8_t b, std::uint8_t g, std::uint8_
     out[1] = g;
     out[2] = r;
   }
+}
+
+// The scalar and AVX2 kernels go in stages over the worker's scratch: the
+// source positions of the whole block, then where each sample is read (and
+// the weights), then the samples.
+template <auto Project, auto Locate, auto Write>
+void Staged(const TBlock& block, const TSourceRaster& src, TScratch& w, std::uint8_t* out, bool andMode) {
+  Project(block, src, w);
+  Locate(src, block.N, w);
+  Write(src, w, block.N, out, andMode);
 }
 
 // ------------------------------------------------------------------ scalar
@@ -108,8 +127,10 @@ void LocateBilinearScalar(const TSourceRaster& src, std::int64_t n, TScratch& w)
   LocateBilinearFrom(0, src, n, w);
 }
 
-void BlendScalar(const TSourceRaster& src, const TScratch& w, std::int64_t n, std::uint8_t* out, bool andMode) {
-  for (std::int64_t i = 0; i < n; ++i, out += 3) {
+void BlendFrom(std::int64_t from, const TSourceRaster& src, const TScratch& w, std::int64_t n, std::uint8_t* out,
+               bool andMode) {
+  out += 3 * from;
+  for (std::int64_t i = from; i < n; ++i, out += 3) {
     if (w.Col[i] < 0) {
       StoreRed(out, andMode);
       continue;
@@ -124,6 +145,32 @@ void BlendScalar(const TSourceRaster& src, const TScratch& w, std::int64_t n, st
           BlendChannel(n1[1], n2[1], n3[1], n4[1], w1, w2, w3, w4),
           BlendChannel(n1[2], n2[2], n3[2], n4[2], w1, w2, w3, w4), andMode);
   }
+}
+
+void GatherNearestFrom(std::int64_t from, const TSourceRaster& src, const TScratch& w, std::int64_t n,
+                       std::uint8_t* out, bool andMode) {
+  out += 3 * from;
+  for (std::int64_t i = from; i < n; ++i, out += 3) {
+    if (w.Col[i] < 0) {
+      StoreRed(out, andMode);
+      continue;
+    }
+    const std::uint8_t* p = src.Rows[static_cast<std::size_t>(w.Row[i])] + w.Col[i];
+    if (!andMode && i + 1 < n) {
+      std::memcpy(out, p, 4);  // the fourth byte is the next pixel's, written next
+    } else {
+      Store(out, p[0], p[1], p[2], andMode);
+    }
+  }
+}
+
+void BlendScalar(const TSourceRaster& src, const TScratch& w, std::int64_t n, std::uint8_t* out, bool andMode) {
+  BlendFrom(0, src, w, n, out, andMode);
+}
+
+void GatherNearestScalar(const TSourceRaster& src, const TScratch& w, std::int64_t n, std::uint8_t* out,
+                         bool andMode) {
+  GatherNearestFrom(0, src, w, n, out, andMode);
 }
 
 #if PLANORA_VECTOR_KERNELS
@@ -209,45 +256,119 @@ PLANORA_AVX2 void LocateBilinearAvx2(const TSourceRaster& src, std::int64_t n, T
   LocateBilinearFrom(i, src, n, w);
 }
 
-// The pixel at p as doubles (blue, green, red, and whatever byte follows,
-// which is computed along and dropped). The bitmap's trailing bytes make
-// the fourth byte readable even after the last pixel.
-PLANORA_AVX2 inline __m256d LoadPixel(const std::uint8_t* p) {
-  std::int32_t bytes;
-  std::memcpy(&bytes, p, 4);
-  return _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(bytes)));
-}
-
-PLANORA_AVX2 void BlendAvx2(const TSourceRaster& src, const TScratch& w, std::int64_t n, std::uint8_t* out,
-                            bool andMode) {
-  const __m256d top = _mm256_set1_pd(255.0);
-  // Bytes 0, 4 and 8 of the four int32 lanes: blue, green, red.
-  const __m128i pack = _mm_setr_epi8(0, 4, 8, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
-  for (std::int64_t i = 0; i < n; ++i, out += 3) {
-    if (w.Col[i] < 0) {
-      StoreRed(out, andMode);
-      continue;
-    }
-    const std::size_t rowL = static_cast<std::size_t>(w.Row[i]);
-    const std::uint8_t* n1 = src.Rows[rowL] + w.Col[i];
-    const std::uint8_t* n2 = src.Rows[rowL - 1] + w.Col[i];
-    __m256d s = _mm256_setzero_pd();
-    s = _mm256_add_pd(s, _mm256_mul_pd(LoadPixel(n1), _mm256_set1_pd(w.W1[i])));
-    s = _mm256_add_pd(s, _mm256_mul_pd(LoadPixel(n2), _mm256_set1_pd(w.W2[i])));
-    s = _mm256_add_pd(s, _mm256_mul_pd(LoadPixel(n1 + 3), _mm256_set1_pd(w.W3[i])));
-    s = _mm256_add_pd(s, _mm256_mul_pd(LoadPixel(n2 + 3), _mm256_set1_pd(w.W4[i])));
-    const __m256d v = _mm256_min_pd(_mm256_round_pd(s, kNearestEven), top);
-    const std::int32_t bgr = _mm_cvtsi128_si32(_mm_shuffle_epi8(_mm256_cvttpd_epi32(v), pack));
-    if (!andMode && i + 1 < n) {
-      std::memcpy(out, &bgr, 4);  // the fourth byte is the next pixel's, written next
-    } else {
-      Store(out, static_cast<std::uint8_t>(bgr), static_cast<std::uint8_t>(bgr >> 8),
-            static_cast<std::uint8_t>(bgr >> 16), andMode);
-    }
+// Four finished pixels, each as the 32-bit word blue | green << 8 | red << 16,
+// go out as their 12 bytes. A pixel without a picture gets red, which
+// and-mode ands in like any other colour (keeping the red, clearing the rest).
+// A 16-byte store is used where its last 4 bytes belong to the block's next
+// pixels, which are written after; at a block's end they might be another
+// thread's.
+PLANORA_AVX2 inline void StoreFour(__m128i bgr, __m128i valid, std::uint8_t* out, bool roomFor16, bool andMode) {
+  const __m128i red = _mm_set1_epi32(0x00FF0000);
+  const __m128i pack = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+  const __m128i bytes = _mm_shuffle_epi8(_mm_blendv_epi8(red, bgr, valid), pack);
+  if (andMode) {
+    alignas(16) std::uint8_t old[16];
+    std::memcpy(old, out, 12);
+    const __m128i both = _mm_and_si128(bytes, _mm_load_si128(reinterpret_cast<const __m128i*>(old)));
+    _mm_store_si128(reinterpret_cast<__m128i*>(old), both);
+    std::memcpy(out, old, 12);
+  } else if (roomFor16) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+  } else {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), bytes);
+    const std::int32_t last = _mm_extract_epi32(bytes, 2);
+    std::memcpy(out + 8, &last, 4);
   }
 }
 
-constexpr TKernels kAvx2{ProjectAvx2, LocateNearestAvx2, LocateBilinearAvx2, BlendAvx2};
+// Byte offsets of four samples from the picture's first row, as 64-bit
+// lanes (pictures may hold more than 2 GB): row * stride + column.
+PLANORA_AVX2 inline __m256i Offsets(__m128i row, __m128i col, __m256i stride) {
+  return _mm256_add_epi64(_mm256_mul_epi32(_mm256_cvtepi32_epi64(row), stride), _mm256_cvtepi32_epi64(col));
+}
+
+// Four samples per step: each read as one 32-bit word (the bitmap's
+// trailing bytes make that safe at its very end); those without a picture
+// are not read at all.
+PLANORA_AVX2 void GatherNearestAvx2(const TSourceRaster& src, const TScratch& w, std::int64_t n, std::uint8_t* out,
+                                    bool andMode) {
+  const __m256i stride = _mm256_set1_epi64x(src.Stride);
+  const __m128i none = _mm_set1_epi32(-1);
+  const auto* base = reinterpret_cast<const int*>(src.Base);
+  std::int64_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const __m128i col = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w.Col.data() + i));
+    const __m128i row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w.Row.data() + i));
+    const __m128i valid = _mm_cmpgt_epi32(col, none);
+    const __m128i pixels = _mm256_mask_i64gather_epi32(_mm_setzero_si128(), base, Offsets(row, col, stride), valid, 1);
+    StoreFour(pixels, valid, out + 3 * i, i + 6 <= n, andMode);
+  }
+  GatherNearestFrom(i, src, w, n, out, andMode);
+}
+
+// Channel c of the four 64-bit lanes' neighbour at byte `at` (0: the left
+// pixel, 3: the right one) as exact doubles: the byte is placed under the
+// exponent of 2^52, whose value is then taken off again.
+PLANORA_AVX2 inline __m256d Channel(__m256i eightBytes, int at) {
+  const char a = static_cast<char>(at), b = static_cast<char>(at + 8), z = -1;
+  const __m256i pick = _mm256_setr_epi8(a, z, z, z, z, z, z, z, b, z, z, z, z, z, z, z,  //
+                                        a, z, z, z, z, z, z, z, b, z, z, z, z, z, z, z);
+  const __m256d two52 = _mm256_set1_pd(4503599627370496.0);
+  const __m256i bits = _mm256_or_si256(_mm256_shuffle_epi8(eightBytes, pick), _mm256_castpd_si256(two52));
+  return _mm256_sub_pd(_mm256_castsi256_pd(bits), two52);
+}
+
+// One channel of four pixels, in the reference's order of operations.
+PLANORA_AVX2 inline __m128i BlendFour(__m256i lower, __m256i upper, int c, __m256d w1, __m256d w2, __m256d w3,
+                                      __m256d w4) {
+  __m256d s = _mm256_setzero_pd();
+  s = _mm256_add_pd(s, _mm256_mul_pd(Channel(lower, c), w1));
+  s = _mm256_add_pd(s, _mm256_mul_pd(Channel(upper, c), w2));
+  s = _mm256_add_pd(s, _mm256_mul_pd(Channel(lower, c + 3), w3));
+  s = _mm256_add_pd(s, _mm256_mul_pd(Channel(upper, c + 3), w4));
+  const __m256d v = _mm256_min_pd(_mm256_round_pd(s, kNearestEven), _mm256_set1_pd(255.0));
+  return _mm256_cvttpd_epi32(v);
+}
+
+// Four pixels per step, one channel of the four in each vector: the lower
+// left and right neighbours come as the eight bytes at the lower left, the
+// upper ones likewise (two bytes past the right neighbour are read along;
+// the bitmap's trailing bytes cover them in the last row).
+PLANORA_AVX2 void BlendAvx2(const TSourceRaster& src, const TScratch& w, std::int64_t n, std::uint8_t* out,
+                            bool andMode) {
+  const __m256i stride = _mm256_set1_epi64x(src.Stride);
+  const __m128i none = _mm_set1_epi32(-1);
+  std::int64_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const __m128i col = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w.Col.data() + i));
+    const __m128i row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w.Row.data() + i));
+    const __m128i valid = _mm_cmpgt_epi32(col, none);
+    const __m256i valid64 = _mm256_cvtepi32_epi64(valid);
+    const __m256i atLower = Offsets(row, col, stride);
+    const __m256i atUpper = _mm256_sub_epi64(atLower, stride);
+    // Plain loads, quicker than the gather instruction on the processors
+    // measured; the samples without a picture read the picture's start.
+    alignas(32) std::int64_t at[2][4];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(at[0]), _mm256_and_si256(atLower, valid64));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(at[1]), _mm256_and_si256(atUpper, valid64));
+    std::int64_t bytes[2][4];
+    for (int r = 0; r < 2; ++r)
+      for (int j = 0; j < 4; ++j) std::memcpy(&bytes[r][j], src.Base + at[r][j], 8);
+    const __m256i lower = _mm256_setr_epi64x(bytes[0][0], bytes[0][1], bytes[0][2], bytes[0][3]);
+    const __m256i upper = _mm256_setr_epi64x(bytes[1][0], bytes[1][1], bytes[1][2], bytes[1][3]);
+    const __m256d w1 = _mm256_loadu_pd(w.W1.data() + i), w2 = _mm256_loadu_pd(w.W2.data() + i);
+    const __m256d w3 = _mm256_loadu_pd(w.W3.data() + i), w4 = _mm256_loadu_pd(w.W4.data() + i);
+    const __m128i blue = BlendFour(lower, upper, 0, w1, w2, w3, w4);
+    const __m128i green = BlendFour(lower, upper, 1, w1, w2, w3, w4);
+    const __m128i red = BlendFour(lower, upper, 2, w1, w2, w3, w4);
+    const __m128i bgr = _mm_or_si128(blue, _mm_or_si128(_mm_slli_epi32(green, 8), _mm_slli_epi32(red, 16)));
+    StoreFour(bgr, valid, out + 3 * i, i + 6 <= n, andMode);
+  }
+  BlendFrom(i, src, w, n, out, andMode);
+}
+
+constexpr TKernels kAvx2{Staged<ProjectAvx2, LocateNearestAvx2, GatherNearestAvx2>,
+                         Staged<ProjectAvx2, LocateBilinearAvx2, BlendAvx2>};
 
 bool HasAvx2() {
   static const bool has = __builtin_cpu_supports("avx2");
@@ -258,31 +379,283 @@ constexpr TKernels kAvx2{};
 bool HasAvx2() { return false; }
 #endif
 
-constexpr TKernels kScalar{ProjectScalar, LocateNearestScalar, LocateBilinearScalar, BlendScalar};
+#if PLANORA_AVX512_KERNELS
+// ------------------------------------------------------------------ AVX-512
+// Eight pixels per step. Byte permutes (VBMI) take the channels out of the
+// gathered bytes and pack the finished pixels, and masks replace the tails:
+// a block's last pixels are the vector's first lanes, the bytes beyond them
+// neither read nor written.
 
-std::atomic<bool> useVector{true};
+#define PLANORA_AVX512 __attribute__((target("avx2,avx512f,avx512bw,avx512vl,avx512dq,avx512vbmi")))
+
+// GCC 12 warns about the placeholder its own AVX-512 headers leave
+// undefined on purpose in masked conversions.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+// Lanes [0, count) of eight.
+PLANORA_AVX512 inline __mmask8 FirstLanes(std::int64_t count) {
+  return count >= 8 ? __mmask8{0xFF} : count <= 0 ? __mmask8{0} : static_cast<__mmask8>((1u << count) - 1);
+}
+
+// Eight finished pixels (blue | green << 8 | red << 16 in each 32-bit lane;
+// red for those without a picture) go out as their bytes, the first `lanes`
+// of them only.
+PLANORA_AVX512 inline void StoreEight(__m256i bgr, __mmask8 valid, __mmask8 lanes, std::uint8_t* out,
+                                      bool andMode) {
+  const __m256i pack = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 16, 17, 18, 20, 21, 22, 24, 25, 26,
+                                        28, 29, 30, 0, 0, 0, 0, 0, 0, 0, 0);
+  const __m256i pixels = _mm256_mask_blend_epi32(valid, _mm256_set1_epi32(0x00FF0000), bgr);
+  __m256i bytes = _mm256_permutexvar_epi8(pack, pixels);
+  const __mmask32 keep = static_cast<__mmask32>((std::uint64_t{1} << (3 * __builtin_popcount(lanes))) - 1);
+  if (andMode) bytes = _mm256_and_si256(bytes, _mm256_maskz_loadu_epi8(keep, out));
+  _mm256_mask_storeu_epi8(out, keep, bytes);
+}
+
+// The 32-bit words at eight byte offsets (0 for the samples not to be
+// read: the first row's start is always readable), one load each and put
+// together as a tree rather than one after the other: quicker than the
+// gather instruction on the processors measured.
+PLANORA_AVX512 inline __m256i LoadWords(const std::uint8_t* base, __m512i offsets) {
+  alignas(64) std::int64_t at[8];
+  _mm512_store_si512(at, offsets);
+  std::int32_t v[8];
+  for (int k = 0; k < 8; ++k) std::memcpy(&v[k], base + at[k], 4);
+  return _mm256_setr_epi32(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]);
+}
+
+// The same for the eight bytes at each offset.
+PLANORA_AVX512 inline __m512i LoadEightBytes(const std::uint8_t* base, __m512i offsets) {
+  alignas(64) std::int64_t at[8];
+  _mm512_store_si512(at, offsets);
+  std::int64_t v[8];
+  for (int k = 0; k < 8; ++k) std::memcpy(&v[k], base + at[k], 8);
+  return _mm512_setr_epi64(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]);
+}
+
+// The source positions of eight target pixels, in the camera's order
+// (ProjectFrom); `seen` marks those in front of the camera.
+struct TPositions8 {
+  __m512d Fx, Fy;
+  __mmask8 Seen;
+};
+
+PLANORA_AVX512 inline TPositions8 Project8(const TBlock& b, const TSourceRaster& src, std::int64_t i,
+                                           __mmask8 lanes) {
+  const __m512d p0 = _mm512_add_pd(_mm512_maskz_loadu_pd(lanes, b.A0 + i), _mm512_set1_pd(b.Tv0));
+  const __m512d p1 = _mm512_add_pd(_mm512_maskz_loadu_pd(lanes, b.A1 + i), _mm512_set1_pd(b.Tv1));
+  const __m512d p2 = _mm512_add_pd(_mm512_maskz_loadu_pd(lanes, b.A2 + i), _mm512_set1_pd(b.Tv2));
+  const __mmask8 seen = _mm512_mask_cmp_pd_mask(lanes, p2, _mm512_setzero_pd(), _CMP_GT_OQ);
+  const __m512d k = _mm512_div_pd(_mm512_set1_pd(b.Focal), _mm512_mask_blend_pd(seen, _mm512_set1_pd(1.0), p2));
+  const __m512d x = _mm512_mul_pd(p0, k);
+  const __m512d y = _mm512_mul_pd(p1, k);
+  return {_mm512_mul_pd(_mm512_sub_pd(x, _mm512_set1_pd(src.XOffset)), _mm512_set1_pd(src.XScale)),
+          _mm512_mul_pd(_mm512_sub_pd(y, _mm512_set1_pd(src.YOffset)), _mm512_set1_pd(src.YScale)), seen};
+}
+
+// Lanes of `among` whose lo <= v <= hi.
+PLANORA_AVX512 inline __mmask8 Within(__mmask8 among, __m512d v, double lo, double hi) {
+  return _mm512_mask_cmp_pd_mask(_mm512_mask_cmp_pd_mask(among, v, _mm512_set1_pd(lo), _CMP_GE_OQ), v,
+                                 _mm512_set1_pd(hi), _CMP_LE_OQ);
+}
+
+// Byte offsets from the picture's first row of the pixels at column x, row
+// y (as picture coordinates, y up): whole numbers well below 2^53, so exact.
+PLANORA_AVX512 inline __m512i ByteOffsets(const TSourceRaster& src, __m512d x, __m512d y, __mmask8 inside) {
+  const __m512d rowStart = _mm512_mul_pd(_mm512_sub_pd(_mm512_set1_pd(src.MaxY), y),
+                                         _mm512_set1_pd(static_cast<double>(src.Stride)));
+  return _mm512_maskz_cvttpd_epi64(inside, _mm512_add_pd(rowStart, _mm512_mul_pd(_mm512_set1_pd(3.0), x)));
+}
+
+// Brings the eight samples at `at` (the lower ones; the upper ones are a
+// row up) into the cache while the rest of the block's positions are worked
+// out: by the time the block's samples are read, they are there.
+PLANORA_AVX512 inline void Prefetch8(const TSourceRaster& src, const std::int64_t* at, std::int64_t up) {
+  for (int j = 0; j < 8; ++j) {
+    const std::uint8_t* p = src.Base + (at[j] < 0 ? 0 : at[j]);
+    _mm_prefetch(reinterpret_cast<const char*>(p), _MM_HINT_T0);
+    if (up != 0) _mm_prefetch(reinterpret_cast<const char*>(p - up), _MM_HINT_T0);
+  }
+}
+
+// The same positions, bounds and samples as the stages above, in two
+// passes over the block: where each sample is read, then the samples. One
+// pass would chain the division, the loads and the blend into one long
+// wait for every eight pixels, more than the processor can overlap.
+PLANORA_AVX512 void NearestAvx512(const TBlock& b, const TSourceRaster& src, TScratch& w, std::uint8_t* out,
+                                  bool andMode) {
+  for (std::int64_t i = 0; i < b.N; i += 8) {
+    const __mmask8 lanes = FirstLanes(b.N - i);
+    const TPositions8 p = Project8(b, src, i, lanes);
+    const __m512d rx = _mm512_roundscale_pd(p.Fx, kNearestEven);
+    const __m512d ry = _mm512_roundscale_pd(p.Fy, kNearestEven);
+    const __mmask8 inside = Within(Within(p.Seen, rx, 0.0, src.MaxX), ry, 0.0, src.MaxY);
+    _mm512_mask_storeu_epi64(w.At.data() + i, lanes,
+                             _mm512_mask_mov_epi64(_mm512_set1_epi64(-1), inside, ByteOffsets(src, rx, ry, inside)));
+    Prefetch8(src, w.At.data() + i, 0);
+  }
+  for (std::int64_t i = 0; i < b.N; i += 8) {
+    const __mmask8 lanes = FirstLanes(b.N - i);
+    const __m512i at = _mm512_maskz_loadu_epi64(lanes, w.At.data() + i);
+    const __mmask8 inside = _mm512_mask_cmpge_epi64_mask(lanes, at, _mm512_setzero_si512());
+    StoreEight(LoadWords(src.Base, _mm512_maskz_mov_epi64(inside, at)), inside, lanes, out + 3 * i, andMode);
+  }
+}
+
+// One pixel of the blend in the reference's arithmetic, from its source
+// position as LocateBilinearFrom and BlendFrom take it (the four neighbours
+// known to be inside): blue | green << 8 | red << 16.
+std::int32_t BlendExactly(const TSourceRaster& src, double fx, double fy) {
+  const double ix = std::floor(fx);
+  const double k = std::floor(fy);
+  const double wx = fx - ix;
+  const double ux = 1 - wx;
+  const double wy = fy - k;
+  const double uy = 1 - wy;
+  const double w1 = ux * uy, w2 = ux * wy, w3 = wx * uy, w4 = wx * wy;
+  const std::size_t rowL = static_cast<std::size_t>(static_cast<std::int32_t>(src.MaxY - k));
+  const std::int32_t col = static_cast<std::int32_t>(3.0 * ix);
+  const std::uint8_t* n1 = src.Rows[rowL] + col;
+  const std::uint8_t* n2 = src.Rows[rowL - 1] + col;
+  std::int32_t bgr = 0;
+  for (int c = 0; c < 3; ++c)
+    bgr |= BlendChannel(n1[c], n2[c], n1[c + 3], n2[c + 3], w1, w2, w3, w4) << (8 * c);
+  return bgr;
+}
+
+// Sixteen pixels' channel values at byte `at` of the 64-bit lanes of a
+// (pixels 0..7) and b (8..15), as floats.
+PLANORA_AVX512 inline __m512 Bytes16(__m512i a, __m512i b, int at) {
+  const __m512i pick = _mm512_add_epi32(
+      _mm512_setr_epi32(0, 8, 16, 24, 32, 40, 48, 56, 64, 72, 80, 88, 96, 104, 112, 120), _mm512_set1_epi32(at));
+  return _mm512_cvtepi32_ps(_mm512_maskz_permutex2var_epi8(0x1111111111111111ULL, a, pick, b));
+}
+
+// The blend in single precision, sixteen pixels a vector. Its sums stray
+// from the reference's double ones by less than 1e-4 (rounding the weights
+// and each product and partial sum to 24 bits, on sums of at most about
+// 255); where a sum comes within kNearHalf of k + 0.5, where the two might
+// round apart, the pixel is done again in the reference's arithmetic.
+constexpr float kNearHalf = 1.0f / 1024;
+
+// Two passes over the block: where each pixel's four neighbours are and
+// their weights, then the blend. One pass would chain the division, the
+// loads and the blend into one long wait for every few pixels, more than
+// the processor can overlap. The lower neighbours come as the eight bytes
+// at the lower left, the upper ones likewise (see BlendAvx2).
+PLANORA_AVX512 void BilinearAvx512(const TBlock& b, const TSourceRaster& src, TScratch& w, std::uint8_t* out,
+                                   bool andMode) {
+  const __m512d one = _mm512_set1_pd(1.0);
+  for (std::int64_t i = 0; i < b.N; i += 8) {
+    const __mmask8 lanes = FirstLanes(b.N - i);
+    const TPositions8 p = Project8(b, src, i, lanes);
+    const __m512d ix = _mm512_roundscale_pd(p.Fx, kDown);
+    const __m512d k = _mm512_roundscale_pd(p.Fy, kDown);
+    // ix + 1 <= MaxX as the stages test it: on the sum, rounded.
+    const __mmask8 inside = Within(Within(Within(p.Seen, ix, 0.0, src.MaxX + 1.0), _mm512_add_pd(ix, one),
+                                          -std::numeric_limits<double>::infinity(), src.MaxX),
+                                   k, 0.0, src.MaxY - 1);
+    const __m512d wx = _mm512_sub_pd(p.Fx, ix);
+    const __m512d ux = _mm512_sub_pd(one, wx);
+    const __m512d wy = _mm512_sub_pd(p.Fy, k);
+    const __m512d uy = _mm512_sub_pd(one, wy);
+    _mm512_mask_storeu_pd(w.Fx.data() + i, lanes, p.Fx);
+    _mm512_mask_storeu_pd(w.Fy.data() + i, lanes, p.Fy);
+    _mm256_mask_storeu_ps(w.V1.data() + i, lanes, _mm512_cvtpd_ps(_mm512_mul_pd(ux, uy)));
+    _mm256_mask_storeu_ps(w.V2.data() + i, lanes, _mm512_cvtpd_ps(_mm512_mul_pd(ux, wy)));
+    _mm256_mask_storeu_ps(w.V3.data() + i, lanes, _mm512_cvtpd_ps(_mm512_mul_pd(wx, uy)));
+    _mm256_mask_storeu_ps(w.V4.data() + i, lanes, _mm512_cvtpd_ps(_mm512_mul_pd(wx, wy)));
+    _mm512_mask_storeu_epi64(w.At.data() + i, lanes,
+                             _mm512_mask_mov_epi64(_mm512_set1_epi64(-1), inside, ByteOffsets(src, ix, k, inside)));
+    Prefetch8(src, w.At.data() + i, src.Stride);
+  }
+  const std::uint8_t* upperBase = src.Base - src.Stride;
+  const __m512 half = _mm512_set1_ps(0.5f - kNearHalf), top = _mm512_set1_ps(255.0f);
+  const __m512 magnitude = _mm512_castsi512_ps(_mm512_set1_epi32(0x7FFFFFFF));
+  const __m512i pack = _mm512_setr_epi32(0x04020100, 0x09080605, 0x0E0D0C0A, 0x14121110, 0x19181615, 0x1E1D1C1A,
+                                         0x24222120, 0x29282625, 0x2E2D2C2A, 0x34323130, 0x39383635, 0x3E3D3C3A,
+                                         0, 0, 0, 0);
+  for (std::int64_t i = 0; i < b.N; i += 16) {
+    const std::int64_t count = std::min<std::int64_t>(16, b.N - i);
+    const __mmask8 lanesA = FirstLanes(count), lanesB = FirstLanes(count - 8);
+    const __m512i atA = _mm512_maskz_loadu_epi64(lanesA, w.At.data() + i);
+    const __m512i atB = _mm512_maskz_loadu_epi64(lanesB, w.At.data() + i + 8);
+    const __mmask8 inA = _mm512_mask_cmpge_epi64_mask(lanesA, atA, _mm512_setzero_si512());
+    const __mmask8 inB = _mm512_mask_cmpge_epi64_mask(lanesB, atB, _mm512_setzero_si512());
+    const __mmask16 inside = static_cast<__mmask16>(inA | (inB << 8));
+    const __m512i lowerA = _mm512_mask_i64gather_epi64(_mm512_setzero_si512(), inA, atA, src.Base, 1);
+    const __m512i lowerB = _mm512_mask_i64gather_epi64(_mm512_setzero_si512(), inB, atB, src.Base, 1);
+    const __m512i upperA = _mm512_mask_i64gather_epi64(_mm512_setzero_si512(), inA, atA, upperBase, 1);
+    const __m512i upperB = _mm512_mask_i64gather_epi64(_mm512_setzero_si512(), inB, atB, upperBase, 1);
+    const __mmask16 lanes = static_cast<__mmask16>(lanesA | (lanesB << 8));
+    const __m512 w1 = _mm512_maskz_loadu_ps(lanes, w.V1.data() + i), w2 = _mm512_maskz_loadu_ps(lanes, w.V2.data() + i);
+    const __m512 w3 = _mm512_maskz_loadu_ps(lanes, w.V3.data() + i), w4 = _mm512_maskz_loadu_ps(lanes, w.V4.data() + i);
+    __m512i bgr = _mm512_setzero_si512();
+    __mmask16 nearHalf = 0;
+    for (int c = 0; c < 3; ++c) {
+      __m512 s = _mm512_mul_ps(Bytes16(lowerA, lowerB, c), w1);
+      s = _mm512_add_ps(s, _mm512_mul_ps(Bytes16(upperA, upperB, c), w2));
+      s = _mm512_add_ps(s, _mm512_mul_ps(Bytes16(lowerA, lowerB, c + 3), w3));
+      s = _mm512_add_ps(s, _mm512_mul_ps(Bytes16(upperA, upperB, c + 3), w4));
+      const __m512 r = _mm512_roundscale_ps(s, kNearestEven);
+      nearHalf |= _mm512_mask_cmp_ps_mask(inside, _mm512_and_ps(_mm512_sub_ps(s, r), magnitude), half, _CMP_GT_OQ);
+      bgr = _mm512_or_si512(bgr, _mm512_slli_epi32(_mm512_cvttps_epi32(_mm512_min_ps(r, top)), 8 * c));
+    }
+    bgr = _mm512_mask_blend_epi32(inside, _mm512_set1_epi32(0x00FF0000), bgr);
+    if (nearHalf != 0) {
+      alignas(64) std::int32_t pixels[16];
+      _mm512_store_si512(pixels, bgr);
+      for (unsigned m = nearHalf; m != 0; m &= m - 1) {
+        const int j = __builtin_ctz(m);
+        pixels[j] = BlendExactly(src, w.Fx[static_cast<std::size_t>(i + j)], w.Fy[static_cast<std::size_t>(i + j)]);
+      }
+      bgr = _mm512_load_si512(pixels);
+    }
+    const __mmask64 keep = (std::uint64_t{1} << (3 * count)) - 1;
+    __m512i bytes = _mm512_permutexvar_epi8(pack, bgr);
+    if (andMode) bytes = _mm512_and_si512(bytes, _mm512_maskz_loadu_epi8(keep, out + 3 * i));
+    _mm512_mask_storeu_epi8(out + 3 * i, keep, bytes);
+  }
+}
+
+constexpr TKernels kAvx512{NearestAvx512, BilinearAvx512};
+
+#pragma GCC diagnostic pop
+
+bool HasAvx512() {
+  static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                          __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq") &&
+                          __builtin_cpu_supports("avx512vbmi");
+  return has;
+}
+#else
+constexpr TKernels kAvx512{};
+bool HasAvx512() { return false; }
+#endif
+
+constexpr TKernels kScalar{Staged<ProjectScalar, LocateNearestScalar, GatherNearestScalar>,
+                           Staged<ProjectScalar, LocateBilinearScalar, BlendScalar>};
+
+std::atomic<TKernelSet> mostAllowed{TKernelSet::Avx512};
 
 }  // namespace
 
-bool VectorKernelsAvailable() { return HasAvx2(); }
-
-bool UseVectorKernels(bool use) { return useVector.exchange(use); }
-
-const TKernels& Kernels() { return (useVector.load() && HasAvx2()) ? kAvx2 : kScalar; }
-
-void GatherNearest(const TSourceRaster& src, const TScratch& w, std::int64_t n, std::uint8_t* out, bool andMode) {
-  for (std::int64_t i = 0; i < n; ++i, out += 3) {
-    if (w.Col[i] < 0) {
-      StoreRed(out, andMode);
-      continue;
-    }
-    const std::uint8_t* p = src.Rows[static_cast<std::size_t>(w.Row[i])] + w.Col[i];
-    if (!andMode && i + 1 < n) {
-      std::memcpy(out, p, 4);  // the fourth byte is the next pixel's, written next
-    } else {
-      Store(out, p[0], p[1], p[2], andMode);
-    }
+bool KernelSetAvailable(TKernelSet set) {
+  switch (set) {
+    case TKernelSet::Scalar: return true;
+    case TKernelSet::Avx2: return HasAvx2();
+    case TKernelSet::Avx512: return HasAvx512();
   }
+  return false;
+}
+
+TKernelSet LimitKernels(TKernelSet most) { return mostAllowed.exchange(most); }
+
+const TKernels& Kernels() {
+  const TKernelSet most = mostAllowed.load();
+  if (most >= TKernelSet::Avx512 && HasAvx512()) return kAvx512;
+  if (most >= TKernelSet::Avx2 && HasAvx2()) return kAvx2;
+  return kScalar;
 }
 
 }  // namespace planora::detail

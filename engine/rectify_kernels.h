@@ -1,9 +1,11 @@
 // The inner loops of the row-wise resampling pass, over one block of a row
-// segment. Each comes as plain scalar code, which runs on any x86-64, and
-// as an AVX2 version picked at run time where the processor has it. Both
-// compute every value with the same operations in the same order (no fused
-// multiply-adds, rounding and floor as exact instructions), so they give the
-// same bytes; a test holds them to that.
+// segment. Each comes as plain scalar code, which runs anywhere, and as
+// AVX2 and AVX-512 versions picked at run time where the processor has
+// them. All give the same bytes, which a test holds them to: positions,
+// bounds and weights are computed with the same operations in the same
+// order (no fused multiply-adds, rounding and floor as exact instructions);
+// the AVX-512 blend works in single precision and redoes in the reference's
+// double arithmetic every pixel whose sum comes near a rounding boundary.
 #pragma once
 
 #include <cstdint>
@@ -12,19 +14,26 @@
 namespace planora::detail {
 
 // What the kernels need of the source picture: the address of every row
-// and window 1's mapping from world to pixel coordinates.
+// and window 1's mapping from world to pixel coordinates. The rows are
+// evenly spaced (Rows[y] == Base + y * Stride), which lets the vector
+// kernels compute the addresses of several samples at once.
 struct TSourceRaster {
   std::vector<const std::uint8_t*> Rows;  // by pixel row, 0 = top
+  const std::uint8_t* Base = nullptr;
+  std::int64_t Stride = 0;
   double XOffset = 0, XScale = 0, YOffset = 0, YScale = 0;
   double MaxX = 0, MaxY = 0;  // as doubles: the bounds tests run on unrounded positions
 };
 
 // Scratch of one worker for one block: the source positions, then where
 // each sample is read (byte offset of the column, -1 for none, and the
-// row) and, for the blend, the four weights.
+// row, or the byte offset from the picture's start) and, for the blend,
+// the four weights (in double or in single precision).
 struct TScratch {
   std::vector<double> Fx, Fy, W1, W2, W3, W4;
+  std::vector<float> V1, V2, V3, V4;
   std::vector<std::int32_t> Col, Row;
+  std::vector<std::int64_t> At;
   void Resize(std::size_t n);
 };
 
@@ -38,25 +47,27 @@ struct TBlock {
   double Tv0, Tv1, Tv2, Focal;
 };
 
+// One block of target pixels written to out (3 bytes a pixel): its source
+// positions (points at or behind the camera have none), then the nearest
+// pixel (rounded to nearest, ties to even) or the blend of the four around
+// the position (none where they are not all inside the picture); red where
+// there is none. w is the worker's scratch.
+using TResampleBlock = void (*)(const TBlock& block, const TSourceRaster& src, TScratch& w, std::uint8_t* out,
+                                bool andMode);
+
 struct TKernels {
-  // Source pixel positions of the block (NaN for points at or behind the camera).
-  void (*Project)(const TBlock& block, const TSourceRaster& src, TScratch& w);
-  // Nearest pixel: rounded to nearest, ties to even; none outside the picture.
-  void (*LocateNearest)(const TSourceRaster& src, std::int64_t n, TScratch& w);
-  // Bilinear: the floor of the position and its weights; none where the
-  // neighbourhood is not wholly inside the picture.
-  void (*LocateBilinear)(const TSourceRaster& src, std::int64_t n, TScratch& w);
-  // The blend of the four neighbours written to out (3 bytes a pixel).
-  void (*Blend)(const TSourceRaster& src, const TScratch& w, std::int64_t n, std::uint8_t* out, bool andMode);
+  TResampleBlock Nearest;
+  TResampleBlock Bilinear;
 };
 
-// The kernels to use: AVX2 where the processor has it, unless switched off.
-const TKernels& Kernels();
-// Tests and the benchmark compare both sets; returns the previous setting.
-bool UseVectorKernels(bool use);
-bool VectorKernelsAvailable();
+// The sets of kernels, from the plainest up; each gives the same bytes.
+enum class TKernelSet { Scalar, Avx2, Avx512 };
 
-// Writes the nearest samples located by LocateNearest.
-void GatherNearest(const TSourceRaster& src, const TScratch& w, std::int64_t n, std::uint8_t* out, bool andMode);
+// The kernels to use: the best set the processor has, up to the limit.
+const TKernels& Kernels();
+// Tests and the benchmark compare the sets: sets the most that may be used
+// and returns the previous limit.
+TKernelSet LimitKernels(TKernelSet most);
+bool KernelSetAvailable(TKernelSet set);
 
 }  // namespace planora::detail

@@ -53,15 +53,8 @@ void ResampleBlock(const TTargetPlan& plan, const TSourceRaster& src, bool neare
   const std::size_t c = static_cast<std::size_t>(col);
   const TBlock block{plan.A0.data() + c, plan.A1.data() + c, plan.A2.data() + c, n,
                      t * plan.V0,         t * plan.V1,         t * plan.V2,         plan.Focal};
-  kernels.Project(block, src, w);
   std::uint8_t* out = plan.Rows[static_cast<std::size_t>(row)] + 3 * c;
-  if (nearest) {
-    kernels.LocateNearest(src, n, w);
-    GatherNearest(src, w, n, out, plan.AndMode);
-  } else {
-    kernels.LocateBilinear(src, n, w);
-    kernels.Blend(src, w, n, out, plan.AndMode);
-  }
+  (nearest ? kernels.Nearest : kernels.Bilinear)(block, src, w, out, plan.AndMode);
 }
 
 // Target pixels [begin, end) in scan order (rows from the top, each from the
@@ -196,6 +189,8 @@ TSourceRaster SourceRaster(TPlottFlaeche& source) {
   src.MaxY = source.MaxY;
   src.Rows.resize(static_cast<std::size_t>(source.MaxY) + 1);
   for (std::int32_t y = 0; y <= source.MaxY; ++y) src.Rows[static_cast<std::size_t>(y)] = source.Bitmap->ScanLine(y);
+  src.Base = source.Bitmap->ScanLine(0);
+  src.Stride = source.Bitmap->BytesPerRow();
   return src;
 }
 

@@ -89,6 +89,36 @@ bool RandomCamera(TCameraSolver& cam, const Picture& pic, std::mt19937& rng, boo
   return test::SetUpCorners(cam, q, pic.w, pic.h).Ready();
 }
 
+// A run of the row-wise pass: a set of kernels (where the processor has
+// it) on a number of threads.
+struct KernelRun {
+  detail::TKernelSet set;
+  int threads;
+};
+
+const char* SetName(detail::TKernelSet set) {
+  switch (set) {
+    case detail::TKernelSet::Scalar: return "scalar";
+    case detail::TKernelSet::Avx2: return "avx2";
+    case detail::TKernelSet::Avx512: return "avx512";
+  }
+  return "?";
+}
+
+// Runs the row-wise pass with the given kernels only, and the rest of the
+// process back on the best ones afterwards.
+void RectifyWith(const KernelRun& run, TRectifyJob job, TRectifyUi& ui) {
+  const detail::TKernelSet was = detail::LimitKernels(run.set);
+  job.Threads = run.threads;
+  try {
+    Rectify(job, ui);
+  } catch (...) {
+    detail::LimitKernels(was);
+    throw;
+  }
+  detail::LimitKernels(was);
+}
+
 TEST(RectifyRows, SameBytesAsThePerPixelPass) {
   std::mt19937 rng(20261208);
   std::uniform_int_distribution<int> size(2, 90);  // one pixel has no world extent to divide by
@@ -108,38 +138,40 @@ TEST(RectifyRows, SameBytesAsThePerPixelPass) {
     TTestUi refUi;
     const bool nearest = trial % 2 == 0;
     refUi.nearest = [nearest](int) { return nearest; };
+    // Now and then the target ands the new pixels into what it holds.
+    const bool andMode = trial % 5 == 2;
     auto want = Pane(tw, th, pic);
+    want->SetOption(AndMode, andMode);
     try {
       Rectify({&cam, &pic.surface, want.get(), preview, p, pic.w, pic.h, nullptr, true, 0}, refUi);
     } catch (const ERectifyError&) {
       continue;  // a frame the corners cannot give: both paths refuse alike (below)
     }
-    // Each thread count on the scalar kernels and, where the processor has them, the vector ones.
-    for (int threads : {1, 2, 3, 0, -1, -3}) {
-      const bool vector = threads >= 0;
-      if (vector && !detail::VectorKernelsAvailable()) continue;
-      threads = std::abs(threads);
-      const bool was = detail::UseVectorKernels(vector);
+    using detail::TKernelSet;
+    for (const KernelRun run : {KernelRun{TKernelSet::Scalar, 1}, KernelRun{TKernelSet::Scalar, 3},
+                                KernelRun{TKernelSet::Avx2, 1}, KernelRun{TKernelSet::Avx2, 2},
+                                KernelRun{TKernelSet::Avx512, 1}, KernelRun{TKernelSet::Avx512, 3},
+                                KernelRun{TKernelSet::Avx512, 0}}) {
+      if (!detail::KernelSetAvailable(run.set)) continue;
       TTestUi ui;
       ui.nearest = refUi.nearest;
       auto got = Pane(tw, th, pic);
-      Rectify({&cam, &pic.surface, got.get(), preview, p, pic.w, pic.h, nullptr, false, threads}, ui);
-      detail::UseVectorKernels(was);
+      got->SetOption(AndMode, andMode);
+      RectifyWith(run, {&cam, &pic.surface, got.get(), preview, p, pic.w, pic.h, nullptr, false, 0}, ui);
       ASSERT_TRUE(*got->Bitmap == *want->Bitmap)
-          << "trial " << trial << " threads " << threads << (vector ? " vector" : " scalar") << " picture " << pic.w << "x" << pic.h << " pane "
-          << tw << "x" << th << " crop " << p << (preview ? " preview" : nearest ? " nearest" : " bilinear");
+          << "trial " << trial << " threads " << run.threads << " " << SetName(run.set) << " picture " << pic.w
+          << "x" << pic.h << " pane " << tw << "x" << th << " crop " << p
+          << (preview ? " preview" : nearest ? " nearest" : " bilinear") << (andMode ? " and-mode" : "");
       ASSERT_EQ(ui.log, refUi.log) << "trial " << trial;
       EXPECT_EQ(got->CursorX, want->CursorX);
       EXPECT_EQ(got->CursorY, want->CursorY);
     }
     ++runs;
     blends += !preview && !nearest;
-    for (int y = 0; y < th && withRed == runs - 1; ++y)
-      for (int x = 0; x < tw; ++x)
-        if (want->Bitmap->Pixel(x, y) == NoSourceColor) {
-          ++withRed;
-          break;
-        }
+    bool red = false;
+    for (int y = 0; y < th && !red; ++y)
+      for (int x = 0; x < tw && !red; ++x) red = want->Bitmap->Pixel(x, y) == NoSourceColor;
+    withRed += red;
   }
   // The random geometry really covered what it is meant to.
   EXPECT_GT(runs, 100);
@@ -147,8 +179,8 @@ TEST(RectifyRows, SameBytesAsThePerPixelPass) {
   EXPECT_GT(withRed, 10);
 }
 
-// The kernels work in blocks of 512 pixels and in vectors of four doubles:
-// rows of several blocks, with tails that neither width divides, over
+// The kernels work in blocks of 512 pixels and in vectors of four to
+// sixteen lanes: rows of several blocks, with tails that neither width divides, over
 // pictures of smooth ramps in all three channels, where neighbouring pixels
 // differ by one or two and a great many blended sums end within a hair of a
 // rounding boundary (k + 0.5), so that a kernel whose sums stray from the
@@ -183,17 +215,17 @@ TEST(RectifyRows, WideRowsAndSumsAtRoundingBoundariesGiveTheSameBytes) {
     } catch (const ERectifyError&) {
       continue;
     }
-    for (int threads : {1, 2, -1}) {
-      const bool vector = threads > 0;
-      if (vector && !detail::VectorKernelsAvailable()) continue;
-      const bool was = detail::UseVectorKernels(vector);
+    using detail::TKernelSet;
+    for (const KernelRun run : {KernelRun{TKernelSet::Scalar, 1}, KernelRun{TKernelSet::Avx2, 1},
+                                KernelRun{TKernelSet::Avx2, 2}, KernelRun{TKernelSet::Avx512, 1},
+                                KernelRun{TKernelSet::Avx512, 2}}) {
+      if (!detail::KernelSetAvailable(run.set)) continue;
       TTestUi ui;
       ui.nearest = refUi.nearest;
       auto got = Pane(pic.w, pic.h, pic);
-      Rectify({&cam, &pic.surface, got.get(), false, crop, pic.w, pic.h, nullptr, false, std::abs(threads)}, ui);
-      detail::UseVectorKernels(was);
-      ASSERT_TRUE(*got->Bitmap == *want->Bitmap) << "trial " << trial << " threads " << std::abs(threads)
-                                                 << (vector ? " vector" : " scalar") << " width " << pic.w;
+      RectifyWith(run, {&cam, &pic.surface, got.get(), false, crop, pic.w, pic.h, nullptr, false, 0}, ui);
+      ASSERT_TRUE(*got->Bitmap == *want->Bitmap)
+          << "trial " << trial << " threads " << run.threads << " " << SetName(run.set) << " width " << pic.w;
     }
     ++runs;
   }
