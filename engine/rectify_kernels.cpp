@@ -31,7 +31,9 @@ void TScratch::Resize(std::size_t n) {
   for (auto* v : {&V1, &V2, &V3, &V4}) v->resize(n);
   Col.resize(n);
   Row.resize(n);
-  At.resize(n);
+  // Room for the vector kernels' last step, which may go past the block.
+  At.resize(n + 16);
+  Inside.resize(n / 8 + 3);
 }
 
 namespace {
@@ -381,10 +383,15 @@ bool HasAvx2() { return false; }
 
 #if PLANORA_AVX512_KERNELS
 // ------------------------------------------------------------------ AVX-512
-// Eight pixels per step. Byte permutes (VBMI) take the channels out of the
-// gathered bytes and pack the finished pixels, and masks replace the tails:
-// a block's last pixels are the vector's first lanes, the bytes beyond them
-// neither read nor written.
+// Two passes over each block: where every pixel is read (and the blend's
+// weights), eight pixels a step in double precision as the stages compute
+// them, then the samples, sixteen a step. One pass would chain the
+// division, the loads and the blend into one long wait for every few
+// pixels, more than the processor can overlap; between the passes the
+// samples are fetched into the cache. Byte permutes (VBMI) take the
+// channels out of the loaded bytes and pack the finished pixels, and masks
+// replace the tails: the bytes beyond a block's last pixel are neither read
+// nor written.
 
 #define PLANORA_AVX512 __attribute__((target("avx2,avx512f,avx512bw,avx512vl,avx512dq,avx512vbmi")))
 
@@ -396,41 +403,6 @@ bool HasAvx2() { return false; }
 // Lanes [0, count) of eight.
 PLANORA_AVX512 inline __mmask8 FirstLanes(std::int64_t count) {
   return count >= 8 ? __mmask8{0xFF} : count <= 0 ? __mmask8{0} : static_cast<__mmask8>((1u << count) - 1);
-}
-
-// Eight finished pixels (blue | green << 8 | red << 16 in each 32-bit lane;
-// red for those without a picture) go out as their bytes, the first `lanes`
-// of them only.
-PLANORA_AVX512 inline void StoreEight(__m256i bgr, __mmask8 valid, __mmask8 lanes, std::uint8_t* out,
-                                      bool andMode) {
-  const __m256i pack = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 16, 17, 18, 20, 21, 22, 24, 25, 26,
-                                        28, 29, 30, 0, 0, 0, 0, 0, 0, 0, 0);
-  const __m256i pixels = _mm256_mask_blend_epi32(valid, _mm256_set1_epi32(0x00FF0000), bgr);
-  __m256i bytes = _mm256_permutexvar_epi8(pack, pixels);
-  const __mmask32 keep = static_cast<__mmask32>((std::uint64_t{1} << (3 * __builtin_popcount(lanes))) - 1);
-  if (andMode) bytes = _mm256_and_si256(bytes, _mm256_maskz_loadu_epi8(keep, out));
-  _mm256_mask_storeu_epi8(out, keep, bytes);
-}
-
-// The 32-bit words at eight byte offsets (0 for the samples not to be
-// read: the first row's start is always readable), one load each and put
-// together as a tree rather than one after the other: quicker than the
-// gather instruction on the processors measured.
-PLANORA_AVX512 inline __m256i LoadWords(const std::uint8_t* base, __m512i offsets) {
-  alignas(64) std::int64_t at[8];
-  _mm512_store_si512(at, offsets);
-  std::int32_t v[8];
-  for (int k = 0; k < 8; ++k) std::memcpy(&v[k], base + at[k], 4);
-  return _mm256_setr_epi32(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]);
-}
-
-// The same for the eight bytes at each offset.
-PLANORA_AVX512 inline __m512i LoadEightBytes(const std::uint8_t* base, __m512i offsets) {
-  alignas(64) std::int64_t at[8];
-  _mm512_store_si512(at, offsets);
-  std::int64_t v[8];
-  for (int k = 0; k < 8; ++k) std::memcpy(&v[k], base + at[k], 8);
-  return _mm512_setr_epi64(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]);
 }
 
 // The source positions of eight target pixels, in the camera's order
@@ -478,10 +450,21 @@ PLANORA_AVX512 inline void Prefetch8(const TSourceRaster& src, const std::int64_
   }
 }
 
-// The same positions, bounds and samples as the stages above, in two
-// passes over the block: where each sample is read, then the samples. One
-// pass would chain the division, the loads and the blend into one long
-// wait for every eight pixels, more than the processor can overlap.
+// Sixteen finished pixels (blue | green << 8 | red << 16 in each 32-bit
+// lane; red for those without a picture) go out as their bytes, the first
+// `count` of them only: the bytes beyond are neither read nor written.
+PLANORA_AVX512 inline void StoreSixteen(__m512i bgr, __mmask16 inside, std::int64_t count, std::uint8_t* out,
+                                        bool andMode) {
+  const __m512i pack = _mm512_setr_epi32(0x04020100, 0x09080605, 0x0E0D0C0A, 0x14121110, 0x19181615, 0x1E1D1C1A,
+                                         0x24222120, 0x29282625, 0x2E2D2C2A, 0x34323130, 0x39383635, 0x3E3D3C3A,
+                                         0, 0, 0, 0);
+  const __m512i pixels = _mm512_mask_blend_epi32(inside, _mm512_set1_epi32(0x00FF0000), bgr);
+  const __mmask64 keep = (std::uint64_t{1} << (3 * count)) - 1;
+  __m512i bytes = _mm512_permutexvar_epi8(pack, pixels);
+  if (andMode) bytes = _mm512_and_si512(bytes, _mm512_maskz_loadu_epi8(keep, out));
+  _mm512_mask_storeu_epi8(out, keep, bytes);
+}
+
 PLANORA_AVX512 void NearestAvx512(const TBlock& b, const TSourceRaster& src, TScratch& w, std::uint8_t* out,
                                   bool andMode) {
   for (std::int64_t i = 0; i < b.N; i += 8) {
@@ -490,15 +473,27 @@ PLANORA_AVX512 void NearestAvx512(const TBlock& b, const TSourceRaster& src, TSc
     const __m512d rx = _mm512_roundscale_pd(p.Fx, kNearestEven);
     const __m512d ry = _mm512_roundscale_pd(p.Fy, kNearestEven);
     const __mmask8 inside = Within(Within(p.Seen, rx, 0.0, src.MaxX), ry, 0.0, src.MaxY);
-    _mm512_mask_storeu_epi64(w.At.data() + i, lanes,
-                             _mm512_mask_mov_epi64(_mm512_set1_epi64(-1), inside, ByteOffsets(src, rx, ry, inside)));
+    // Pixels without a picture read the picture's first bytes: every read is a plain one.
+    _mm512_storeu_si512(w.At.data() + i, ByteOffsets(src, rx, ry, inside));
+    w.Inside[static_cast<std::size_t>(i / 8)] = inside;
     Prefetch8(src, w.At.data() + i, 0);
   }
-  for (std::int64_t i = 0; i < b.N; i += 8) {
-    const __mmask8 lanes = FirstLanes(b.N - i);
-    const __m512i at = _mm512_maskz_loadu_epi64(lanes, w.At.data() + i);
-    const __mmask8 inside = _mm512_mask_cmpge_epi64_mask(lanes, at, _mm512_setzero_si512());
-    StoreEight(LoadWords(src.Base, _mm512_maskz_mov_epi64(inside, at)), inside, lanes, out + 3 * i, andMode);
+  // The second pass goes sixteen at a time: what it reads beyond the block
+  // is a pixel without a picture.
+  if (b.N % 16 > 0 && b.N % 16 <= 8) {
+    _mm512_storeu_si512(w.At.data() + (b.N + 7) / 8 * 8, _mm512_setzero_si512());
+    w.Inside[static_cast<std::size_t>((b.N + 7) / 8)] = 0;
+  }
+  for (std::int64_t i = 0; i < b.N; i += 16) {
+    const std::int64_t count = std::min<std::int64_t>(16, b.N - i);
+    const std::size_t group = static_cast<std::size_t>(i / 8);
+    const __mmask16 inside = static_cast<__mmask16>(w.Inside[group] | (w.Inside[group + 1] << 8));
+    const std::int64_t* at = w.At.data() + i;
+    std::int32_t v[16];
+    for (int j = 0; j < 16; ++j) std::memcpy(&v[j], src.Base + at[j], 4);
+    const __m512i pixels = _mm512_setr_epi32(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10],
+                                             v[11], v[12], v[13], v[14], v[15]);
+    StoreSixteen(pixels, inside, count, out + 3 * i, andMode);
   }
 }
 
@@ -523,6 +518,14 @@ std::int32_t BlendExactly(const TSourceRaster& src, double fx, double fy) {
   return bgr;
 }
 
+// The eight bytes at base + at[j] for j = 0..7. Plain loads put together as
+// a tree: quicker than the gather instruction on the processors measured.
+PLANORA_AVX512 inline __m512i Load8(const std::uint8_t* base, const std::int64_t* at) {
+  std::int64_t v[8];
+  for (int j = 0; j < 8; ++j) std::memcpy(&v[j], base + at[j], 8);
+  return _mm512_setr_epi64(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]);
+}
+
 // Sixteen pixels' channel values at byte `at` of the 64-bit lanes of a
 // (pixels 0..7) and b (8..15), as floats.
 PLANORA_AVX512 inline __m512 Bytes16(__m512i a, __m512i b, int at) {
@@ -538,13 +541,15 @@ PLANORA_AVX512 inline __m512 Bytes16(__m512i a, __m512i b, int at) {
 // round apart, the pixel is done again in the reference's arithmetic.
 constexpr float kNearHalf = 1.0f / 1024;
 
-// Two passes over the block: where each pixel's four neighbours are and
-// their weights, then the blend. One pass would chain the division, the
-// loads and the blend into one long wait for every few pixels, more than
-// the processor can overlap. The lower neighbours come as the eight bytes
-// at the lower left, the upper ones likewise (see BlendAvx2).
+// The lower neighbours come as the eight bytes at the lower left, the upper
+// ones likewise (see BlendAvx2).
 PLANORA_AVX512 void BilinearAvx512(const TBlock& b, const TSourceRaster& src, TScratch& w, std::uint8_t* out,
                                    bool andMode) {
+  // Pixels without a picture read the start of the first two rows, so that
+  // every read is a plain one; a picture of one row has no pixel with four
+  // neighbours, and the stages do that (rare) case.
+  if (src.MaxY < 1) return Staged<ProjectScalar, LocateBilinearScalar, BlendScalar>(b, src, w, out, andMode);
+  const __m512i none = _mm512_set1_epi64(src.Stride);
   const __m512d one = _mm512_set1_pd(1.0);
   for (std::int64_t i = 0; i < b.N; i += 8) {
     const __mmask8 lanes = FirstLanes(b.N - i);
@@ -565,29 +570,27 @@ PLANORA_AVX512 void BilinearAvx512(const TBlock& b, const TSourceRaster& src, TS
     _mm256_mask_storeu_ps(w.V2.data() + i, lanes, _mm512_cvtpd_ps(_mm512_mul_pd(ux, wy)));
     _mm256_mask_storeu_ps(w.V3.data() + i, lanes, _mm512_cvtpd_ps(_mm512_mul_pd(wx, uy)));
     _mm256_mask_storeu_ps(w.V4.data() + i, lanes, _mm512_cvtpd_ps(_mm512_mul_pd(wx, wy)));
-    _mm512_mask_storeu_epi64(w.At.data() + i, lanes,
-                             _mm512_mask_mov_epi64(_mm512_set1_epi64(-1), inside, ByteOffsets(src, ix, k, inside)));
+    _mm512_storeu_si512(w.At.data() + i, _mm512_mask_mov_epi64(none, inside, ByteOffsets(src, ix, k, inside)));
+    w.Inside[static_cast<std::size_t>(i / 8)] = inside;
     Prefetch8(src, w.At.data() + i, src.Stride);
+  }
+  // The second pass goes sixteen at a time: what it reads beyond the block
+  // is a pixel without a picture.
+  if (b.N % 16 > 0 && b.N % 16 <= 8) {
+    _mm512_storeu_si512(w.At.data() + (b.N + 7) / 8 * 8, none);
+    w.Inside[static_cast<std::size_t>((b.N + 7) / 8)] = 0;
   }
   const std::uint8_t* upperBase = src.Base - src.Stride;
   const __m512 half = _mm512_set1_ps(0.5f - kNearHalf), top = _mm512_set1_ps(255.0f);
   const __m512 magnitude = _mm512_castsi512_ps(_mm512_set1_epi32(0x7FFFFFFF));
-  const __m512i pack = _mm512_setr_epi32(0x04020100, 0x09080605, 0x0E0D0C0A, 0x14121110, 0x19181615, 0x1E1D1C1A,
-                                         0x24222120, 0x29282625, 0x2E2D2C2A, 0x34323130, 0x39383635, 0x3E3D3C3A,
-                                         0, 0, 0, 0);
   for (std::int64_t i = 0; i < b.N; i += 16) {
     const std::int64_t count = std::min<std::int64_t>(16, b.N - i);
-    const __mmask8 lanesA = FirstLanes(count), lanesB = FirstLanes(count - 8);
-    const __m512i atA = _mm512_maskz_loadu_epi64(lanesA, w.At.data() + i);
-    const __m512i atB = _mm512_maskz_loadu_epi64(lanesB, w.At.data() + i + 8);
-    const __mmask8 inA = _mm512_mask_cmpge_epi64_mask(lanesA, atA, _mm512_setzero_si512());
-    const __mmask8 inB = _mm512_mask_cmpge_epi64_mask(lanesB, atB, _mm512_setzero_si512());
-    const __mmask16 inside = static_cast<__mmask16>(inA | (inB << 8));
-    const __m512i lowerA = _mm512_mask_i64gather_epi64(_mm512_setzero_si512(), inA, atA, src.Base, 1);
-    const __m512i lowerB = _mm512_mask_i64gather_epi64(_mm512_setzero_si512(), inB, atB, src.Base, 1);
-    const __m512i upperA = _mm512_mask_i64gather_epi64(_mm512_setzero_si512(), inA, atA, upperBase, 1);
-    const __m512i upperB = _mm512_mask_i64gather_epi64(_mm512_setzero_si512(), inB, atB, upperBase, 1);
-    const __mmask16 lanes = static_cast<__mmask16>(lanesA | (lanesB << 8));
+    const __mmask16 lanes = count >= 16 ? __mmask16{0xFFFF} : static_cast<__mmask16>((1u << count) - 1);
+    const std::size_t group = static_cast<std::size_t>(i / 8);
+    const __mmask16 inside = static_cast<__mmask16>(w.Inside[group] | (w.Inside[group + 1] << 8));
+    const std::int64_t* at = w.At.data() + i;
+    const __m512i lowerA = Load8(src.Base, at), lowerB = Load8(src.Base, at + 8);
+    const __m512i upperA = Load8(upperBase, at), upperB = Load8(upperBase, at + 8);
     const __m512 w1 = _mm512_maskz_loadu_ps(lanes, w.V1.data() + i), w2 = _mm512_maskz_loadu_ps(lanes, w.V2.data() + i);
     const __m512 w3 = _mm512_maskz_loadu_ps(lanes, w.V3.data() + i), w4 = _mm512_maskz_loadu_ps(lanes, w.V4.data() + i);
     __m512i bgr = _mm512_setzero_si512();
@@ -601,7 +604,6 @@ PLANORA_AVX512 void BilinearAvx512(const TBlock& b, const TSourceRaster& src, TS
       nearHalf |= _mm512_mask_cmp_ps_mask(inside, _mm512_and_ps(_mm512_sub_ps(s, r), magnitude), half, _CMP_GT_OQ);
       bgr = _mm512_or_si512(bgr, _mm512_slli_epi32(_mm512_cvttps_epi32(_mm512_min_ps(r, top)), 8 * c));
     }
-    bgr = _mm512_mask_blend_epi32(inside, _mm512_set1_epi32(0x00FF0000), bgr);
     if (nearHalf != 0) {
       alignas(64) std::int32_t pixels[16];
       _mm512_store_si512(pixels, bgr);
@@ -611,10 +613,7 @@ PLANORA_AVX512 void BilinearAvx512(const TBlock& b, const TSourceRaster& src, TS
       }
       bgr = _mm512_load_si512(pixels);
     }
-    const __mmask64 keep = (std::uint64_t{1} << (3 * count)) - 1;
-    __m512i bytes = _mm512_permutexvar_epi8(pack, bgr);
-    if (andMode) bytes = _mm512_and_si512(bytes, _mm512_maskz_loadu_epi8(keep, out + 3 * i));
-    _mm512_mask_storeu_epi8(out + 3 * i, keep, bytes);
+    StoreSixteen(bgr, inside, count, out + 3 * i, andMode);
   }
 }
 

@@ -34,6 +34,7 @@ struct TScratch {
   std::vector<float> V1, V2, V3, V4;
   std::vector<std::int32_t> Col, Row;
   std::vector<std::int64_t> At;
+  std::vector<std::uint8_t> Inside;  // a bit per pixel, which have a picture
   void Resize(std::size_t n);
 };
 
