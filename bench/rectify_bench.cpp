@@ -60,7 +60,7 @@ namespace {
 using namespace planora;
 
 const char* const kHelp =
-    "usage: planora-bench [--json] [--quick] [--runs N] [--case NAME]...\n"
+    "usage: planora-bench [--json] [--quick] [--runs N] [--kernels SET] [--case NAME]...\n"
     "\n"
     "Times what users wait for, as medians of several runs with their spread:\n"
     "  warp     the resampling of a 20-megapixel photo (5472 x 3648), nearest and\n"
@@ -80,7 +80,10 @@ const char* const kHelp =
     "Without --case every case runs. --quick takes one run of each (a smoke test),\n"
     "--runs N that many. With --json every figure is one JSON object on its own\n"
     "line: case, path, threads, median_ms, min_ms, max_ms, load (the one-minute\n"
-    "load average), and vs and ratio where two paths are compared.\n";
+    "load average), and vs and ratio where two paths are compared.\n"
+    "--kernels scalar, avx2 or avx512 holds the row-wise pass of this process's\n"
+    "cases (not the batch tool's) to that set of kernels; by default it takes the\n"
+    "best the processor has (the Windows plug-in's best is avx2).\n";
 
 struct QuietUi : TRectifyUi {
   bool nearest = true;
@@ -599,6 +602,20 @@ int main(int argc, char** argv) {
       o.json = true;
     } else if (a == "--quick") {
       o.quick = true;
+    } else if (a == "--kernels" && i + 1 < argc) {
+      const std::string set = argv[++i];
+      if (set != "scalar" && set != "avx2" && set != "avx512") {
+        std::fputs(kHelp, stderr);
+        return 2;
+      }
+      const detail::TKernelSet chosen = set == "scalar" ? detail::TKernelSet::Scalar
+                                        : set == "avx2"  ? detail::TKernelSet::Avx2
+                                                         : detail::TKernelSet::Avx512;
+      if (!detail::KernelSetAvailable(chosen)) {
+        std::fprintf(stderr, "planora-bench: this processor has no %s\n", set.c_str());
+        return 2;
+      }
+      detail::LimitKernels(chosen);
     } else if (a == "--runs" && i + 1 < argc) {
       o.runs = std::max(1, std::atoi(argv[++i]));
     } else if (a == "--case" && i + 1 < argc &&
@@ -613,14 +630,15 @@ int main(int argc, char** argv) {
     }
   }
   if (!o.json) {
-    std::printf("Median times, range of the runs in brackets (%u cores%s)\n",
+    const detail::TKernelSet set = detail::KernelSetInUse();
+    std::printf("Median times, range of the runs in brackets (%u cores%s, %s kernels)\n",
                 std::max(1u, std::thread::hardware_concurrency()),
 #ifdef PLANORA_HAVE_OPENCV
-                ", with OpenCV"
+                ", with OpenCV",
 #else
-                ", without OpenCV"
+                ", without OpenCV",
 #endif
-    );
+                set == detail::TKernelSet::Avx512 ? "AVX-512" : set == detail::TKernelSet::Avx2 ? "AVX2" : "scalar");
   }
   const int big = o.runs > 0 ? o.runs : (o.quick ? 1 : 7);
   const int small = o.runs > 0 ? o.runs : (o.quick ? 5 : 201);

@@ -653,10 +653,19 @@ bool KernelSetAvailable(TKernelSet set) {
 
 TKernelSet LimitKernels(TKernelSet most) { return mostAllowed.exchange(most); }
 
-const TKernels& Kernels() {
+TKernelSet KernelSetInUse() {
   const TKernelSet most = mostAllowed.load();
-  if (most >= TKernelSet::Avx512 && HasAvx512()) return kAvx512;
-  if (most >= TKernelSet::Avx2 && HasAvx2()) return kAvx2;
+  if (most >= TKernelSet::Avx512 && HasAvx512()) return TKernelSet::Avx512;
+  if (most >= TKernelSet::Avx2 && HasAvx2()) return TKernelSet::Avx2;
+  return TKernelSet::Scalar;
+}
+
+const TKernels& Kernels() {
+  switch (KernelSetInUse()) {
+    case TKernelSet::Avx512: return kAvx512;
+    case TKernelSet::Avx2: return kAvx2;
+    case TKernelSet::Scalar: break;
+  }
   return kScalar;
 }
 

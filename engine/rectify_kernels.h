@@ -69,6 +69,8 @@ const TKernels& Kernels();
 // Tests and the benchmark compare the sets: sets the most that may be used
 // and returns the previous limit.
 TKernelSet LimitKernels(TKernelSet most);
+// The set Kernels() gives now.
+TKernelSet KernelSetInUse();
 bool KernelSetAvailable(TKernelSet set);
 
 }  // namespace planora::detail
