@@ -20,7 +20,11 @@ set(PLANORA_LAYERS
   "help              : planora_help        : plugin"
   "window            : planora_window      : engine help plugin"
   "plugin/library    : PPlanora            : window platform/headless platform/win32 qt"
-  "detect            : planora_detect      : platform"
+  # The detector is a module the programs load (planora-detect.so): it
+  # uses no layer, so that it needs nothing of a program; detect/ itself
+  # is the small loader, which knows the module's C interface only.
+  "detect/module     : planora-detect      : "
+  "detect            : planora_detect      : platform detect/module"
   "apps/imageio      : planora_imageio     : platform"
   "apps/host         : planora_host        : plugin"
   "apps/rectify      : planora_batch       : engine apps/imageio detect"

@@ -2,8 +2,9 @@
 // photo (a sheet, a poster, a screen, a board) and puts its four corners
 // on it to a fraction of a pixel.
 //
-// A library of its own on OpenCV's image processing; the engine does not
-// depend on it. Candidates come from the photo's edges and from its light
+// On OpenCV's image processing, in a module of its own that the first call
+// loads (see detect/loader.h), so that programs carry no OpenCV until they
+// look for corners; the engine does not depend on it. Candidates come from the photo's edges and from its light
 // and dark regions, each outline reduced to the quadrilateral that hugs it
 // (so a corner hidden under a thumb is still found where its two sides
 // meet). The best-supported candidate is then refined on the full-size
@@ -29,6 +30,11 @@ struct TDetection {
   std::string Reason;  // why nothing was found, for the message
 };
 
+// Without the module (not installed, or it does not load) nothing is found,
+// and the Reason says so and why.
 TDetection DetectRectangle(const TBitmap& picture);
+
+// Whether the module is there and loads (it is loaded, once, if not yet).
+bool AutomaticCornersAvailable();
 
 }  // namespace planora

@@ -199,7 +199,13 @@ void ResolveCorners(const TBatchOptions& o, const TPlottFlaeche& source, const T
   bool have = false;
   if (o.Auto) {
     const TDetection d = DetectRectangle(picture);
-    if (!d.Found) throw ECornerError("--auto found no object to straighten: " + d.Reason + "; give the corners with --corners or --pixel-corners");
+    if (!d.Found) {
+      // A detector that is not there looked at nothing: "found no object"
+      // would send the user to the photo instead of the installation.
+      const std::string what = AutomaticCornersAvailable() ? "--auto found no object to straighten: "
+                                                           : "--auto cannot look for the corners: ";
+      throw ECornerError(what + d.Reason + "; give the corners with --corners or --pixel-corners");
+    }
     for (int k = 0; k < 4; ++k) PixelToWorld(source, d.Corners[k][0], d.Corners[k][1], corners[k][0], corners[k][1]);
     confidence = d.Confidence;
     have = true;

@@ -199,6 +199,12 @@ elseif(CASE STREQUAL "install")
   if(NOT EXISTS ${PLUGIN_DIR}/planora-gimp/planora-gimp)
     message(FATAL_ERROR "the install lacks lib/gimp/2.0/plug-ins/planora-gimp/planora-gimp")
   endif()
+  # The corner detector's module, where a program of the prefix, this
+  # plug-in folder's included, looks for it (detect/loader.cpp).
+  file(GLOB_RECURSE detector ${WORK}/prefix/*/planora/planora-detect.so)
+  if(NOT detector)
+    message(FATAL_ERROR "the install lacks the corner detector's module planora-detect.so")
+  endif()
   set(ENV{PLANORA_SCRIPT} "Fertigstellen1")
   unset(ENV{PLANORA_PLUGIN})
   save(installed.ppm)

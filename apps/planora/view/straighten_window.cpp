@@ -131,6 +131,13 @@ TStraightenWindow::TFound TStraightenWindow::FindCorners(const TPhoto& photo) {
   f.Found = d.Found;
   f.Confidence = d.Confidence;
   f.Reason = QString::fromStdString(d.Reason);
+  // Not a finding about the photo: the detector is missing, which the user
+  // must see rather than read past in the status bar.
+  if (!d.Found && !AutomaticCornersAvailable()) {
+    f.Problem = f.Reason;
+    if (!f.Problem.isEmpty()) f.Problem[0] = f.Problem[0].toUpper();
+    f.Problem += ".";
+  }
   if (d.Found) {
     // In the marker's order, as the batch tool puts corners given to it.
     double c[4][2];

@@ -127,7 +127,7 @@ class TStraightenWindow : public QMainWindow {
     TCorners Corners{};
     double Confidence = 0;
     QString Reason;   // why nothing was found
-    QString Problem;  // the photo could not be read
+    QString Problem;  // the photo could not be read, or there is no detector
   };
   static TFound FindCorners(const TPhoto& photo);
   void FinishDetection(const TFound& found);

@@ -1,9 +1,14 @@
-#include "detect/detect.h"
-
+// The corner detector on OpenCV's image processing, built as the module
+// that programs load on their first search (see interface.h): what it needs
+// of Planora comes across as plain pixels, so it links no layer of ours.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <new>
 #include <opencv2/imgproc.hpp>
 #include <vector>
+
+#include "detect/module/interface.h"
 
 namespace planora {
 
@@ -285,17 +290,16 @@ bool Refine(const cv::Mat& f, TQuad& q, double& support) {
   return Convex(q);
 }
 
-}  // namespace
+void Say(PlanoraDetectResult& result, const char* text) {
+  std::snprintf(result.Reason, sizeof result.Reason, "%s", text);
+}
 
-TDetection DetectRectangle(const TBitmap& picture) {
-  TDetection result;
-  const int w = picture.Width(), h = picture.Height();
+void Detect(const std::uint8_t* pixels, int w, int h, std::size_t stride, PlanoraDetectResult& result) {
   if (w < 16 || h < 16) {
-    result.Reason = "the photo is too small to find an object in";
-    return result;
+    Say(result, "the photo is too small to find an object in");
+    return;
   }
-  const std::size_t stride = h > 1 ? static_cast<std::size_t>(picture.ScanLine(1) - picture.ScanLine(0)) : w * 3u;
-  const cv::Mat bgr(h, w, CV_8UC3, const_cast<std::uint8_t*>(picture.ScanLine(0)), stride);
+  const cv::Mat bgr(h, w, CV_8UC3, const_cast<std::uint8_t*>(pixels), stride);
   cv::Mat gray;
   cv::cvtColor(bgr, gray, cv::COLOR_BGR2GRAY);
 
@@ -329,8 +333,8 @@ TDetection DetectRectangle(const TBitmap& picture) {
     AddCandidates(edges, cv::RETR_LIST, candidates, imageArea);
   }
   if (candidates.empty()) {
-    result.Reason = "no rectangle-like object stands out in the photo";
-    return result;
+    Say(result, "no rectangle-like object stands out in the photo");
+    return;
   }
   // The most prominent: edges all along its sides, clear ones, and large.
   double bestScore = 0;
@@ -341,8 +345,8 @@ TDetection DetectRectangle(const TBitmap& picture) {
     if (score > bestScore) bestScore = score, best = q;
   }
   if (best.empty() || bestScore <= 0) {
-    result.Reason = "no rectangle-like object stands out in the photo";
-    return result;
+    Say(result, "no rectangle-like object stands out in the photo");
+    return;
   }
   const TSupport seen = SideSupport(smooth, best);
   for (auto& p : best) p = cv::Point2d((p.x + 0.5) / scale - 0.5, (p.y + 0.5) / scale - 0.5);
@@ -353,22 +357,54 @@ TDetection DetectRectangle(const TBitmap& picture) {
   double support = 0;
   TQuad refined = best;
   if (!Refine(f, refined, support)) {
-    result.Reason = "an outline was seen, but its sides could not be located precisely";
-    return result;
+    Say(result, "an outline was seen, but its sides could not be located precisely");
+    return;
   }
   for (const auto& p : refined) {
     if (p.x < -0.5 || p.y < -0.5 || p.x > w - 0.5 || p.y > h - 0.5) {
-      result.Reason = "the object's corners lie outside the photo";
-      return result;
+      Say(result, "the object's corners lie outside the photo");
+      return;
     }
   }
-  result.Found = true;
+  result.Found = 1;
   result.Confidence = std::clamp(support * seen.Covered * std::min(1.0, seen.Strength / 25.0), 0.0, 1.0);
   for (int k = 0; k < 4; ++k) {
     result.Corners[k][0] = refined[k].x;
     result.Corners[k][1] = refined[k].y;
   }
-  return result;
 }
 
+}  // namespace
 }  // namespace planora
+
+// The module's only exports (it is built with hidden visibility). Nothing
+// may unwind into the program: it may have been built by another compiler.
+extern "C" __attribute__((visibility("default"))) uint32_t planora_detect_interface(void) {
+  return PLANORA_DETECT_INTERFACE;
+}
+
+extern "C" __attribute__((visibility("default"))) int32_t planora_detect_rectangle(const uint8_t* pixels, int32_t width,
+                                                                                   int32_t height, ptrdiff_t stride,
+                                                                                   PlanoraDetectResult* result) {
+  if (result == nullptr) return PLANORA_DETECT_FAILED;
+  *result = PlanoraDetectResult{};
+  if (width > 0 && height > 0 && (pixels == nullptr || stride < ptrdiff_t{3} * width)) {
+    planora::Say(*result, "the pixels handed to the detector are not 24-bit rows");
+    return PLANORA_DETECT_FAILED;
+  }
+  try {
+    planora::Detect(pixels, width, height, static_cast<std::size_t>(stride), *result);
+    return PLANORA_DETECT_DONE;
+  } catch (const std::bad_alloc&) {
+    *result = PlanoraDetectResult{};
+    return PLANORA_DETECT_NO_MEMORY;
+  } catch (const std::exception& e) {
+    *result = PlanoraDetectResult{};
+    planora::Say(*result, e.what());
+    return PLANORA_DETECT_FAILED;
+  } catch (...) {
+    *result = PlanoraDetectResult{};
+    planora::Say(*result, "the detector failed");
+    return PLANORA_DETECT_FAILED;
+  }
+}
