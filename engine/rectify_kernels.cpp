@@ -75,19 +75,22 @@ void Staged(const TBlock& block, const TSourceRaster& src, TScratch& w, std::uin
 // division by the depth. A point at or behind the camera has no picture;
 // its depth is replaced before the division so that nothing is divided by
 // zero, and its position becomes NaN, which every bounds test rejects.
-void ProjectFrom(std::int64_t from, const TBlock& b, const TSourceRaster& src, TScratch& w) {
+// The source position of the block's pixel i.
+inline void SourcePosition(const TBlock& b, const TSourceRaster& src, std::int64_t i, double& fx, double& fy) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  for (std::int64_t i = from; i < b.N; ++i) {
-    const double p0 = b.A0[i] + b.Tv0;
-    const double p1 = b.A1[i] + b.Tv1;
-    const double p2 = b.A2[i] + b.Tv2;
-    const bool visible = p2 > 0.0;
-    const double k = b.Focal / (visible ? p2 : 1.0);
-    const double x = p0 * k;
-    const double y = p1 * k;
-    w.Fx[i] = visible ? (x - src.XOffset) * src.XScale : nan;
-    w.Fy[i] = visible ? (y - src.YOffset) * src.YScale : nan;
-  }
+  const double p0 = b.A0[i] + b.Tv0;
+  const double p1 = b.A1[i] + b.Tv1;
+  const double p2 = b.A2[i] + b.Tv2;
+  const bool visible = p2 > 0.0;
+  const double k = b.Focal / (visible ? p2 : 1.0);
+  const double x = p0 * k;
+  const double y = p1 * k;
+  fx = visible ? (x - src.XOffset) * src.XScale : nan;
+  fy = visible ? (y - src.YOffset) * src.YScale : nan;
+}
+
+void ProjectFrom(std::int64_t from, const TBlock& b, const TSourceRaster& src, TScratch& w) {
+  for (std::int64_t i = from; i < b.N; ++i) SourcePosition(b, src, i, w.Fx[i], w.Fy[i]);
 }
 
 // Rounded to nearest, ties to even, as the surface's pixel conversion
@@ -500,10 +503,12 @@ PLANORA_AVX512 void NearestAvx512(const TBlock& b, const TSourceRaster& src, TSc
   }
 }
 
-// One pixel of the blend in the reference's arithmetic, from its source
-// position as LocateBilinearFrom and BlendFrom take it (the four neighbours
-// known to be inside): blue | green << 8 | red << 16.
-std::int32_t BlendExactly(const TSourceRaster& src, double fx, double fy) {
+// The block's pixel i blended in the reference's arithmetic, from its
+// source position as LocateBilinearFrom and BlendFrom take it (the four
+// neighbours known to be inside): blue | green << 8 | red << 16.
+std::int32_t BlendExactly(const TBlock& b, const TSourceRaster& src, std::int64_t i) {
+  double fx = 0, fy = 0;
+  SourcePosition(b, src, i, fx, fy);
   const double ix = std::floor(fx);
   const double k = std::floor(fy);
   const double wx = fx - ix;
@@ -571,8 +576,6 @@ PLANORA_AVX512 void BilinearAvx512(const TBlock& b, const TSourceRaster& src, TS
     const __m256 wy = _mm512_cvtpd_ps(_mm512_sub_pd(p.Fy, k));
     const __m256 ux = _mm256_sub_ps(_mm256_set1_ps(1.0f), wx);
     const __m256 uy = _mm256_sub_ps(_mm256_set1_ps(1.0f), wy);
-    _mm512_mask_storeu_pd(w.Fx.data() + i, lanes, p.Fx);
-    _mm512_mask_storeu_pd(w.Fy.data() + i, lanes, p.Fy);
     _mm256_mask_storeu_ps(w.V1.data() + i, lanes, _mm256_mul_ps(ux, uy));
     _mm256_mask_storeu_ps(w.V2.data() + i, lanes, _mm256_mul_ps(ux, wy));
     _mm256_mask_storeu_ps(w.V3.data() + i, lanes, _mm256_mul_ps(wx, uy));
@@ -616,7 +619,7 @@ PLANORA_AVX512 void BilinearAvx512(const TBlock& b, const TSourceRaster& src, TS
       _mm512_store_si512(pixels, bgr);
       for (unsigned m = nearHalf; m != 0; m &= m - 1) {
         const int j = __builtin_ctz(m);
-        pixels[j] = BlendExactly(src, w.Fx[static_cast<std::size_t>(i + j)], w.Fy[static_cast<std::size_t>(i + j)]);
+        pixels[j] = BlendExactly(b, src, i + j);
       }
       bgr = _mm512_load_si512(pixels);
     }
