@@ -42,8 +42,11 @@ struct TTargetPlan {
 };
 
 // Row segments are worked in blocks of this many pixels, so that the
-// scratch stays in the first-level cache.
-constexpr std::int64_t kBlock = 512;
+// scratch stays in the first-level cache and a band's columns of blocks
+// read narrow patches of the picture. 128 against 512 pixels, measured with
+// the AVX-512 kernels on a 20-megapixel picture: about 5 % less time on one
+// thread and 8 % less on two, the same with the AVX2 ones within the noise.
+constexpr std::int64_t kBlock = 128;
 
 // One block: n target pixels of a row from column col on.
 void ResampleBlock(const TTargetPlan& plan, const TSourceRaster& src, bool nearest, std::int64_t row,

@@ -179,7 +179,7 @@ TEST(RectifyRows, SameBytesAsThePerPixelPass) {
   EXPECT_GT(withRed, 10);
 }
 
-// The kernels work in blocks of 512 pixels and in vectors of four to
+// The kernels work in blocks of 128 pixels and in vectors of four to
 // sixteen lanes: rows of several blocks, with tails that neither width divides, over
 // pictures of smooth ramps in all three channels, where neighbouring pixels
 // differ by one or two and a great many blended sums end within a hair of a
