@@ -400,8 +400,10 @@ bool HasAvx2() { return false; }
 
 // GCC 12 warns about the placeholder its own AVX-512 headers leave
 // undefined on purpose in masked conversions.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 // Lanes [0, count) of eight.
 PLANORA_AVX512 inline __mmask8 FirstLanes(std::int64_t count) {
@@ -629,7 +631,9 @@ PLANORA_AVX512 void BilinearAvx512(const TBlock& b, const TSourceRaster& src, TS
 
 constexpr TKernels kAvx512{NearestAvx512, BilinearAvx512};
 
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 
 bool HasAvx512() {
   static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
