@@ -217,6 +217,21 @@ PLANORA_AVX2 inline void StoreInt32(std::int32_t* to, __m256d v) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm256_cvttpd_epi32(v));
 }
 
+// Brings the four neighbours of four neighbouring pixels, just located,
+// into the cache while the rest of the block is located, so that they are
+// there when the block is blended: the lines of the first and the last
+// pixel's, which the others lie between, in both rows. (For the nearest
+// pixel it measured no quicker.)
+inline void PrefetchFour(const TSourceRaster& src, const TScratch& w, std::int64_t i) {
+  for (const std::int64_t j : {i, i + 3}) {
+    const std::int32_t col = w.Col[static_cast<std::size_t>(j)];
+    if (col < 0) continue;
+    const std::uint8_t* p = src.Base + w.Row[static_cast<std::size_t>(j)] * src.Stride + col;
+    _mm_prefetch(reinterpret_cast<const char*>(p), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(p - src.Stride), _MM_HINT_T0);
+  }
+}
+
 PLANORA_AVX2 void LocateNearestAvx2(const TSourceRaster& src, std::int64_t n, TScratch& w) {
   const __m256d zero = _mm256_setzero_pd(), three = _mm256_set1_pd(3.0), none = _mm256_set1_pd(-1.0);
   const __m256d maxX = _mm256_set1_pd(src.MaxX), maxY = _mm256_set1_pd(src.MaxY);
@@ -257,6 +272,7 @@ PLANORA_AVX2 void LocateBilinearAvx2(const TSourceRaster& src, std::int64_t n, T
     _mm256_storeu_pd(w.W4.data() + i, _mm256_mul_pd(wx, wy));
     StoreInt32(w.Col.data() + i, _mm256_blendv_pd(none, _mm256_mul_pd(three, ix), inside));
     StoreInt32(w.Row.data() + i, _mm256_blendv_pd(zero, _mm256_sub_pd(maxY, k), inside));
+    PrefetchFour(src, w, i);
   }
   LocateBilinearFrom(i, src, n, w);
 }
